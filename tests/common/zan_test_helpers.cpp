@@ -1,0 +1,1 @@
+#include "common/zan_test_helpers.h"
