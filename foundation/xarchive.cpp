@@ -82,6 +82,7 @@ bool CXDiskFile::Open(const char* path, OpenMode mode)
     if (!f)
         return false;
     struct stat st;
+    errno = 0;
     if (fstat(fileno(f), &st) != 0 || (mode == modeRead && !S_ISREG(st.st_mode)))
     {
         int saved = errno ? errno : EISDIR;

@@ -128,6 +128,8 @@ public:
     /// \brief Raw bytes.
     void Write(const void* data, size_t size)
     {
+        if (size == 0)
+            return;
         if (size <= size_t(m_End - m_Cursor) && m_Mode == store)
         {
             std::memcpy(m_Cursor, data, size);
@@ -138,6 +140,8 @@ public:
     }
     void Read(void* data, size_t size)
     {
+        if (size == 0)
+            return;
         if (size <= size_t(m_End - m_Cursor) && m_Mode == load)
         {
             std::memcpy(data, m_Cursor, size);
