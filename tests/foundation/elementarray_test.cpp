@@ -975,6 +975,25 @@ TEST_F(ElementArrayTest, ReorderAgreesWithAReference)
         ASSERT_EQ(Points(points), expectedPoints);
         ASSERT_EQ(UInts(indices), expectedIndices);
 
+        // Gathers without repeats: a whole permutation, then a subset of distinct elements
+        // (the rest must be destructed).
+        std::shuffle(permutation.begin(), permutation.end(), rng);
+        for (size_t keep : {permutation.size(), permutation.size() / 2})
+        {
+            std::vector<unsigned> distinct(permutation.begin(), permutation.begin() + keep);
+            expectedPoints = Gather(Points(points), distinct);
+            expectedIndices = Gather(UInts(indices), distinct);
+            ASSERT_TRUE(points.Reorder(distinct.data(), unsigned(keep), false));
+            ASSERT_TRUE(indices.Reorder(distinct.data(), unsigned(keep), false));
+            ASSERT_EQ(Points(points), expectedPoints);
+            ASSERT_EQ(UInts(indices), expectedIndices);
+            ASSERT_EQ(Live(), int(keep));
+            permutation.resize(keep);
+            for (unsigned i = 0; i < keep; ++i)
+                permutation[i] = i;
+        }
+        size = points.GetSize();
+
         if (size == 0)
             continue;
         // Gathers of other lengths, with repeats and with elements left out.
