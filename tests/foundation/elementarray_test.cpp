@@ -487,6 +487,58 @@ TEST_F(ElementArrayTest, ElementsLieContiguouslyAtTheReportedStride)
     EXPECT_EQ(Points(array), expected);
 }
 
+// Large blocks live in their own mappings; growth, shrinking and reordering move them in and
+// out of that state and must keep every element.
+TEST_F(ElementArrayTest, LargeBlocksKeepTheirElementsAcrossEveryResize)
+{
+    constexpr uint32_t kLarge = 1'500'000; // 6 MB of 4-byte elements
+    CElementArray array(new CUIntElementMethods);
+    for (uint32_t i = 0; i < kLarge; ++i)
+        ASSERT_EQ(array.Add(&i), int(i));
+    auto expectIota = [&](uint32_t count, uint32_t zerosAfter)
+    {
+        ASSERT_GE(uint32_t(array.GetSize()), count + zerosAfter);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(array.GetDataPtr()) % 16, 0u);
+        const uint32_t* values = static_cast<const uint32_t*>(array.GetDataPtr());
+        for (uint32_t i = 0; i < count; ++i)
+            ASSERT_EQ(values[i], i);
+        for (uint32_t i = count; i < count + zerosAfter; ++i)
+            ASSERT_EQ(values[i], 0u);
+    };
+    expectIota(kLarge, 0);
+
+    ASSERT_TRUE(array.SetSize(400'000)); // 1.6 MB: back into an ordinary allocation
+    array.FreeExtra();
+    EXPECT_EQ(array.GetAllocatedSize(), 400'000);
+    expectIota(400'000, 0);
+    ASSERT_TRUE(array.SetSize(int(kLarge))); // out again in one step
+    expectIota(400'000, kLarge - 400'000);
+
+    std::vector<unsigned> reverse(kLarge);
+    for (uint32_t i = 0; i < kLarge; ++i)
+        reverse[i] = kLarge - 1 - i;
+    ASSERT_TRUE(array.Reorder(reverse.data(), kLarge, true));
+    ASSERT_TRUE(array.Reorder(reverse.data(), kLarge, false));
+    expectIota(400'000, kLarge - 400'000);
+
+    CElementArray copy(array);
+    CElementArray loaded;
+    Load(loaded, Store(copy));
+    EXPECT_EQ(UInts(loaded), UInts(array));
+
+    // Object elements in a mapped block, constructed as the block grows.
+    CElementArray points(NewPointMethods());
+    ASSERT_TRUE(points.PreAllocate(1000, true));
+    FillPoints(points, 150'000); // 4.8 MB
+    EXPECT_EQ(Live(), points.GetAllocatedSize());
+    std::vector<PointValue> values = Points(points);
+    ASSERT_TRUE(points.SetSize(1000, false));
+    points.FreeExtra();
+    EXPECT_EQ(Live(), 1000);
+    values.resize(1000);
+    EXPECT_EQ(Points(points), values);
+}
+
 TEST_F(ElementArrayTest, EveryOperationBalancesConstructionAndDestruction)
 {
     {
