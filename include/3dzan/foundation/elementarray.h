@@ -4,23 +4,26 @@
 ///
 /// An element array holds `GetSize()` elements of `GetSizeOfElement()` bytes each in one
 /// contiguous block: element *i* starts at `GetDataPtr() + i * GetSizeOfElement()`. The
-/// array never allocates per element and never calls a virtual function per element on its
-/// bulk paths (growth, copies, reordering, archiving): it calls the bulk operations of its
-/// methods object once per range. Algorithms that need speed loop over the raw block at the
-/// element stride.
+/// array never allocates per element. Growth, whole-array copies, reordering and archiving
+/// call the bulk operations of the methods object once per range, so that a methods class
+/// that overrides them does the work without a virtual call per element; only conversions
+/// between element types, elements repeated by a gather and checksums go element by element.
+/// Algorithms that need speed loop over the raw block at the element stride.
 ///
-/// *Relocation contract.* The array moves elements with `memcpy` when its block grows or when
-/// it reorders them; the old bytes are then forgotten, not destructed. Every element type must
-/// therefore be bitwise relocatable: an element may hold pointers to other memory, but never
-/// a pointer into itself or into a neighbour. Objects with a virtual table are fine.
+/// *Relocation contract.* The array moves elements bitwise (memcpy, realloc, or a remapping
+/// of the block's pages) when its block grows or when it reorders them; the old bytes are then
+/// forgotten, not destructed. Every element type must therefore be bitwise relocatable: an
+/// element may hold pointers to other memory, but never a pointer into itself or into a
+/// neighbour. Objects with a virtual table are fine.
 ///
 /// *Alignment.* The block is aligned on 16 bytes; element *i* is aligned on the largest power
 /// of two that divides `16` and `i * GetSizeOfElement()`. A methods class picks an element
 /// size that is a multiple of its element's alignment.
 ///
-/// *Padding.* Storage is zero-filled before an element is constructed in it, so bytes an
-/// element does not write (padding, unused tail of a slot) are zero and checksums and archives
-/// are deterministic.
+/// *Padding.* Storage is zero-filled before an element is constructed in it, so bytes that
+/// construction and copies of an element do not write (padding, the unused tail of a slot)
+/// stay zero and checksums and archives are deterministic. A plain element copied in from
+/// outside (SetAt, Add) brings its own bytes, padding included.
 #pragma once
 
 #include <3dzan/foundation/xobject.h>
@@ -103,8 +106,8 @@ public:
     /// For trivially copyable elements the base constructs the first element and replicates
     /// its bytes: such a class's ConstructElement gives the same bytes every time.
     virtual void ConstructElements(void* first, size_t count) const;
-    /// \brief Destructs \p count constructed elements at \p first (nothing when trivially
-    /// copyable).
+    /// \brief Destructs \p count constructed elements at \p first; nothing for trivially
+    ///        copyable ones.
     virtual void DestructElements(void* first, size_t count) const;
     /// \brief Copies \p count constructed elements from \p src onto constructed elements at \p dst.
     virtual void CopyElements(void* dst, const void* src, size_t count) const;
@@ -116,9 +119,10 @@ public:
     /// \brief Whether copying an element is a byte copy, destructing it does nothing and its
     ///        archived form is its bytes in memory.
     ///
-    /// The array and the base bulk operations then move such elements as blocks and skip
-    /// CopyElement, DestructElement and SerializeElement. A class for plain values that changes
-    /// any of those three answers false. The base answers `!IsObject()`.
+    /// The array and the base bulk operations then move such elements as blocks, skip
+    /// CopyElement, DestructElement and SerializeElement, and load archived elements into raw
+    /// storage without constructing them first. A class for plain values that changes any of
+    /// those three answers false. The base answers `!IsObject()`.
     virtual bool IsTriviallyCopyable() const;
     /// \brief The fewest bytes one element takes in an archive.
     ///
