@@ -21,7 +21,7 @@ void CXFile::Flush() {}
 // ---------------------------------------------------------------- memory file
 
 CXMemFile::CXMemFile(const void* data, size_t size)
-    : m_View(static_cast<const uint8_t*>(data)), m_ViewSize(data ? size : 0)
+    : m_View(static_cast<const uint8_t*>(data)), m_ViewSize(data ? size : 0), m_IsView(true)
 {
 }
 
@@ -39,7 +39,7 @@ size_t CXMemFile::Read(void* buffer, size_t size)
 
 void CXMemFile::Write(const void* buffer, size_t size)
 {
-    if (m_View)
+    if (m_IsView)
         throw CXArchiveException(CXArchiveException::_WriteFailed,
                                  "writing to a read-only memory view");
     if (size == 0)
@@ -57,9 +57,9 @@ void CXMemFile::Write(const void* buffer, size_t size)
 
 uint64_t CXMemFile::GetRemaining() const { return GetLength() - m_Position; }
 
-const uint8_t* CXMemFile::GetBuffer() const { return m_View ? m_View : m_Owned.data(); }
+const uint8_t* CXMemFile::GetBuffer() const { return m_IsView ? m_View : m_Owned.data(); }
 
-size_t CXMemFile::GetLength() const { return m_View ? m_ViewSize : m_Owned.size(); }
+size_t CXMemFile::GetLength() const { return m_IsView ? m_ViewSize : m_Owned.size(); }
 
 std::vector<uint8_t> CXMemFile::Detach()
 {

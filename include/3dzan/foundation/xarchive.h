@@ -65,6 +65,7 @@ private:
     std::vector<uint8_t> m_Owned;
     const uint8_t* m_View = nullptr;
     size_t m_ViewSize = 0;
+    bool m_IsView = false;
     size_t m_Position = 0;
 };
 
