@@ -59,6 +59,11 @@ std::string ReadText(const std::string& path)
     return std::string(bytes.begin(), bytes.end());
 }
 
+bool WriteText(const std::string& path, const std::string& text)
+{
+    return zantest::WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -499,6 +504,7 @@ TEST(ServicesFolders, ConfigDirectoryResolutionOrder)
 
     zan.Set(std::string("/srv/zan"));
     EXPECT_EQ(GetUserPreferencesPath().str(), "/srv/zan/");
+    EXPECT_EQ(GetProfilePath().str(), "/srv/zan/profile.ini");
     EXPECT_EQ(GetLogFilePath().str(), "/srv/zan/3dzan.log");
 }
 
@@ -529,6 +535,296 @@ TEST_F(ServicesTest, PreferencesSavingSwitch)
 }
 
 // ------------------------------------------------------------------------ profile
+
+TEST_F(ServicesTest, ProfileRoundTripOfEveryKindAcrossSections)
+{
+    const char* kText = "two\nlines, a tab\there, a backslash \\n, \"quotes\" = [x] ; # été";
+    ASSERT_TRUE(WriteProfileLongUInt("Render", "backgroundcolor", 0x808080));
+    ASSERT_TRUE(WriteProfileLongUInt("Render", "glpixelformat", 0xFFFFFFFFu));
+    ASSERT_TRUE(WriteProfileUInt64("Render", "viewmode", 0x170000E14ull));
+    ASSERT_TRUE(WriteProfileUInt64("Render", "max", UINT64_MAX));
+    ASSERT_TRUE(WriteProfileInt("Other", "min", INT_MIN));
+    ASSERT_TRUE(WriteProfileInt("Other", "max", INT_MAX));
+    ASSERT_TRUE(WriteProfileInt("Other", "minus", -5));
+    ASSERT_TRUE(WriteProfileString("Other", "text", kText));
+    ASSERT_TRUE(WriteProfileString("Other", "blanks", "  both ends\t"));
+    ASSERT_TRUE(WriteProfileString("Other", "quoted", "\"already quoted\""));
+    ASSERT_TRUE(WriteProfileString("Other", "empty", ""));
+    ASSERT_TRUE(WriteProfileString("Third", "control", "bell\a nul-free"));
+
+    // Once from the cache, once from the file, once after the folder went away and back.
+    for (int pass = 0; pass < 3; ++pass)
+    {
+        SCOPED_TRACE(pass);
+        if (pass == 1)
+            ReloadProfile();
+        std::optional<zantest::CTempDir> elsewhere;
+        if (pass == 2)
+        {
+            elsewhere.emplace();
+            CScopedEnv env("ZAN3D_CONFIG_DIR", elsewhere->Path());
+            EXPECT_EQ(GetProfileLongUInt("Render", "backgroundcolor", 7), 7u);
+        }
+        EXPECT_EQ(GetProfileLongUInt("Render", "backgroundcolor", 0), 0x808080u);
+        EXPECT_EQ(GetProfileLongUInt("Render", "glpixelformat", 0), 0xFFFFFFFFu);
+        EXPECT_EQ(GetProfileUInt64("Render", "viewmode", 0), 0x170000E14ull);
+        EXPECT_EQ(GetProfileUInt64("Render", "max", 0), UINT64_MAX);
+        EXPECT_EQ(GetProfileInt("Other", "min", 0), INT_MIN);
+        EXPECT_EQ(GetProfileInt("Other", "max", 0), INT_MAX);
+        EXPECT_EQ(GetProfileInt("Other", "minus", 0), -5);
+        EXPECT_EQ(GetProfileString("Other", "text", "").str(), kText);
+        EXPECT_EQ(GetProfileString("Other", "blanks", "").str(), "  both ends\t");
+        EXPECT_EQ(GetProfileString("Other", "quoted", "").str(), "\"already quoted\"");
+        EXPECT_EQ(GetProfileString("Other", "empty", "default").str(), "");
+        EXPECT_TRUE(HasProfileValue("Other", "empty"));
+        EXPECT_EQ(GetProfileString("Third", "control", "").str(), "bell\a nul-free");
+        // Same key in another section is another value.
+        EXPECT_EQ(GetProfileInt("Render", "min", 42), 42);
+    }
+    // One line per value: a string's newline must not start a line of its own.
+    std::string file = ReadText(GetProfilePath().str());
+    EXPECT_EQ(SplitLines(file).size(), 3u + 12u + 2u); // headers, values, blank separators
+}
+
+TEST_F(ServicesTest, ProfileNamesIgnoreCaseAndKeepTheFirstSpelling)
+{
+    ASSERT_TRUE(WriteProfileLongUInt("Render", "viewMode", 1));
+    EXPECT_EQ(GetProfileLongUInt("RENDER", "VIEWMODE", 0), 1u);
+    ASSERT_TRUE(WriteProfileLongUInt("render", "viewmode", 2));
+    EXPECT_EQ(GetProfileLongUInt("Render", "viewMode", 0), 2u);
+    EXPECT_EQ(ReadText(GetProfilePath().str()), "[Render]\nviewMode=2\n");
+}
+
+TEST_F(ServicesTest, ProfileValuesThatDoNotParseGiveTheDefault)
+{
+    ASSERT_TRUE(WriteText(ConfigFile("profile.ini"), "[S]\n"
+                                                     "word=abc\n"
+                                                     "negative=-1\n"
+                                                     "big=4294967296\n"
+                                                     "hex = 0x1F \n"
+                                                     "intbig=2147483648\n"
+                                                     "trailing=12abc\n"
+                                                     "u64big=18446744073709551616\n"
+                                                     "octal=010\n"
+                                                     "empty=\n"));
+    EXPECT_EQ(GetProfileLongUInt("S", "word", 9), 9u);
+    EXPECT_EQ(GetProfileLongUInt("S", "negative", 9), 9u);
+    EXPECT_EQ(GetProfileLongUInt("S", "big", 9), 9u);
+    EXPECT_EQ(GetProfileLongUInt("S", "hex", 9), 31u);
+    EXPECT_EQ(GetProfileInt("S", "negative", 9), -1);
+    EXPECT_EQ(GetProfileInt("S", "intbig", 9), 9);
+    EXPECT_EQ(GetProfileInt("S", "trailing", 9), 9);
+    EXPECT_EQ(GetProfileUInt64("S", "big", 9), 4294967296ull);
+    EXPECT_EQ(GetProfileUInt64("S", "u64big", 9), 9u);
+    EXPECT_EQ(GetProfileInt("S", "octal", 9), 10) << "a leading zero is still decimal";
+    EXPECT_EQ(GetProfileInt("S", "empty", 9), 9);
+    EXPECT_EQ(GetProfileString("S", "word", "").str(), "abc");
+    EXPECT_EQ(GetProfileString("S", "missing", "fallback").str(), "fallback");
+    EXPECT_EQ(GetProfileString("Missing", "word", nullptr).str(), "");
+}
+
+TEST_F(ServicesTest, ProfileOfBinaryGarbageIsIgnoredAndKeptUntilAWrite)
+{
+    std::mt19937 random(1234);
+    std::vector<uint8_t> garbage(50000);
+    for (uint8_t& byte : garbage)
+        byte = uint8_t(random());
+    // Something that would read as a value if the garbage were taken for text.
+    const char kLooksValid[] = "\n[Render]\nviewmode=5\n";
+    garbage.insert(garbage.begin() + 100, kLooksValid, kLooksValid + sizeof kLooksValid - 1);
+    garbage[10] = 0;
+    const std::string path = ConfigFile("profile.ini");
+    ASSERT_TRUE(zantest::WriteFileBytes(path, garbage));
+
+    EXPECT_EQ(GetProfileUInt64("Render", "viewmode", 0x70000E14), 0x70000E14u);
+    EXPECT_FALSE(HasProfileValue("Render", "viewmode"));
+    ReloadProfile();
+    EXPECT_EQ(GetProfileString("Render", "viewmode", "none").str(), "none");
+    EXPECT_EQ(zantest::ReadFileBytes(path), garbage) << "reading never rewrites the file";
+
+    ASSERT_TRUE(WriteProfileLongUInt("Render", "lowres", 256));
+    EXPECT_EQ(ReadText(path), "[Render]\nlowres=256\n");
+    EXPECT_EQ(GetProfileLongUInt("Render", "lowres", 0), 256u);
+}
+
+TEST_F(ServicesTest, ProfileLinesThatCannotBeReadAreSkippedOneByOne)
+{
+    const std::string path = ConfigFile("profile.ini");
+    std::string text = "orphan=1\n" // before any section
+                       "[Render]\n"
+                       "lowres=512\n"
+                       "no equal sign here\n"
+                       "=no key\n"
+                       "control\x01key=3\n"
+                       "long=" +
+                       std::string(200000, '7') +
+                       "\n"
+                       "alphacut = 0\r\n" // Windows line end, blanks
+                       "[Broken\n"
+                       "lost=1\n" // under the broken header
+                       "[ Other ]\n"
+                       "; a comment\n"
+                       "name=value\n"
+                       "name=last wins\n"
+                       "[render]\n"
+                       "glsettings=1\n"; // same section again
+    ASSERT_TRUE(WriteText(path, text));
+
+    EXPECT_EQ(GetProfileLongUInt("Render", "lowres", 0), 512u);
+    EXPECT_EQ(GetProfileLongUInt("Render", "alphacut", 1), 0u);
+    EXPECT_EQ(GetProfileLongUInt("Render", "glsettings", 0), 1u);
+    EXPECT_EQ(GetProfileString("Other", "name", "").str(), "last wins");
+    EXPECT_FALSE(HasProfileValue("Render", "long"));
+    EXPECT_FALSE(HasProfileValue("Render", "lost"));
+    EXPECT_FALSE(HasProfileValue("Broken", "lost"));
+    EXPECT_FALSE(HasProfileValue("Render", "no equal sign here"));
+    EXPECT_EQ(ReadText(path), text);
+
+    // A write keeps every value that could be read.
+    ASSERT_TRUE(WriteProfileInt("Render", "version", 4));
+    ReloadProfile();
+    EXPECT_EQ(GetProfileInt("Render", "version", 0), 4);
+    EXPECT_EQ(GetProfileLongUInt("Render", "lowres", 0), 512u);
+    EXPECT_EQ(GetProfileLongUInt("Render", "alphacut", 1), 0u);
+    EXPECT_EQ(GetProfileLongUInt("Render", "glsettings", 0), 1u);
+    EXPECT_EQ(GetProfileString("Other", "name", "").str(), "last wins");
+    EXPECT_EQ(ReadText(path).find("777777"), std::string::npos);
+}
+
+TEST_F(ServicesTest, ProfileTooLargeIsIgnoredAsAWhole)
+{
+    const std::string path = ConfigFile("profile.ini");
+    std::string text = "[Render]\nlowres=128\n";
+    text += "[Filler]\n";
+    while (text.size() <= kProfileMaxFileSize)
+        text += "k" + std::to_string(text.size()) + "=v\n";
+    ASSERT_TRUE(WriteText(path, text));
+    EXPECT_EQ(GetProfileLongUInt("Render", "lowres", 512), 512u);
+    EXPECT_EQ(ReadText(path), text);
+}
+
+TEST_F(ServicesTest, ProfileWithManyEntriesKeepsEveryOne)
+{
+    // Just under the size limit: every value is read, and a write keeps them all.
+    std::string text = "[Big]\n";
+    const int kKeys = 150000;
+    for (int k = 0; k < kKeys; ++k)
+        text += "key" + std::to_string(k) + "=" + std::to_string(k * 7) + "\n";
+    for (int k = 0; k < 30000; ++k)
+        text += "[Section" + std::to_string(k) + "]\nv=" + std::to_string(k) + "\n";
+    ASSERT_LT(text.size(), kProfileMaxFileSize);
+    ASSERT_TRUE(WriteText(ConfigFile("profile.ini"), text));
+    for (int k : {0, 1, 77777, kKeys - 1})
+        EXPECT_EQ(GetProfileInt("big", ("KEY" + std::to_string(k)).c_str(), -1), k * 7);
+    EXPECT_EQ(GetProfileInt("Section29999", "v", -1), 29999);
+    ASSERT_TRUE(WriteProfileInt("Big", "key0", -3));
+    ReloadProfile();
+    EXPECT_EQ(GetProfileInt("Big", "key0", 0), -3);
+    EXPECT_EQ(GetProfileInt("Big", "key149999", 0), 149999 * 7);
+    EXPECT_EQ(GetProfileInt("Section12345", "v", -1), 12345);
+}
+
+TEST_F(ServicesTest, ProfileThatCannotBeReadIsNeverReplaced)
+{
+    const std::string path = ConfigFile("profile.ini");
+    ASSERT_TRUE(fs::create_directory(path));
+    ASSERT_TRUE(WriteText(path + "/inside", "keep"));
+    EXPECT_EQ(GetProfileInt("Render", "version", 3), 3);
+    EXPECT_FALSE(WriteProfileInt("Render", "version", 4));
+    EXPECT_FALSE(DeleteProfileValue("Render", "version"));
+    EXPECT_TRUE(fs::is_directory(path));
+    EXPECT_EQ(ReadText(path + "/inside"), "keep");
+    // The failure is told once in the log, not once per call.
+    std::string log = LogText();
+    size_t first = log.find("cannot be read");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(log.find("cannot be read", first + 1), std::string::npos);
+}
+
+TEST_F(ServicesTest, ProfileSeesChangesMadeOnDisk)
+{
+    const std::string path = ConfigFile("profile.ini");
+    ASSERT_TRUE(WriteProfileInt("Render", "version", 3));
+    EXPECT_EQ(GetProfileInt("Render", "version", 0), 3);
+    ASSERT_TRUE(WriteText(path, "[Render]\nversion=4\nlowres=1024\n"));
+    EXPECT_EQ(GetProfileInt("Render", "version", 0), 4);
+    EXPECT_EQ(GetProfileInt("Render", "lowres", 0), 1024);
+    ASSERT_TRUE(WriteProfileInt("Render", "alphacut", 0));
+    EXPECT_EQ(ReadText(path), "[Render]\nversion=4\nlowres=1024\nalphacut=0\n");
+}
+
+TEST_F(ServicesTest, ProfileRefusesNamesItCannotStore)
+{
+    EXPECT_FALSE(WriteProfileInt(nullptr, "key", 1));
+    EXPECT_FALSE(WriteProfileInt("Render", nullptr, 1));
+    EXPECT_FALSE(WriteProfileInt("", "key", 1));
+    EXPECT_FALSE(WriteProfileInt("Render", "", 1));
+    EXPECT_FALSE(WriteProfileInt("Ren]der", "key", 1));
+    EXPECT_FALSE(WriteProfileInt("Render", "a=b", 1));
+    EXPECT_FALSE(WriteProfileInt("Render", "two\nlines", 1));
+    EXPECT_FALSE(WriteProfileInt("Render", "[key", 1));
+    EXPECT_FALSE(WriteProfileInt("Render", ";key", 1));
+    EXPECT_FALSE(WriteProfileInt("Render", " key", 1));
+    EXPECT_EQ(GetProfileInt(nullptr, "key", 5), 5);
+    EXPECT_FALSE(fs::exists(ConfigFile("profile.ini")));
+}
+
+TEST_F(ServicesTest, ProfileReadingCreatesNothingAndWritingLeavesNoTemporaryFile)
+{
+    std::string folder = m_Config.File("not/yet");
+    CScopedEnv env("ZAN3D_CONFIG_DIR", folder);
+    EXPECT_EQ(GetProfileInt("Render", "version", 1), 1);
+    EXPECT_FALSE(HasProfileValue("Render", "version"));
+    EXPECT_FALSE(fs::exists(m_Config.File("not")));
+
+    ASSERT_TRUE(WriteProfileInt("Render", "version", 4));
+    ASSERT_TRUE(WriteProfileInt("Render", "version", 5));
+    struct stat info = {};
+    ASSERT_EQ(stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"profile.ini"});
+}
+
+TEST_F(ServicesTest, ProfileDeleteRemovesOneValue)
+{
+    ASSERT_TRUE(WriteProfileInt("Render", "a", 1));
+    ASSERT_TRUE(WriteProfileInt("Render", "b", 2));
+    ASSERT_TRUE(WriteProfileInt("Other", "c", 3));
+    EXPECT_TRUE(DeleteProfileValue("render", "A"));
+    EXPECT_TRUE(DeleteProfileValue("Render", "never there"));
+    EXPECT_TRUE(DeleteProfileValue("Other", "c"));
+    EXPECT_EQ(ReadText(GetProfilePath().str()), "[Render]\nb=2\n");
+    EXPECT_EQ(GetProfileInt("Render", "a", 0), 0);
+}
+
+TEST_F(ServicesTest, ProfileWritesFromSeveralThreadsAreAllKept)
+{
+    const int kThreads = 4;
+    const int kKeys = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back(
+            [t]
+            {
+                std::string section = "Thread" + std::to_string(t);
+                for (int k = 0; k < kKeys; ++k)
+                    WriteProfileInt(section.c_str(), ("key" + std::to_string(k)).c_str(),
+                                    t * 1000 + k);
+            });
+    for (std::thread& thread : threads)
+        thread.join();
+    ReloadProfile();
+    for (int t = 0; t < kThreads; ++t)
+        for (int k = 0; k < kKeys; ++k)
+            EXPECT_EQ(GetProfileInt(("thread" + std::to_string(t)).c_str(),
+                                    ("KEY" + std::to_string(k)).c_str(), -1),
+                      t * 1000 + k);
+}
+
+// ------------------------------------------------------------------ thread counts
 
 TEST_F(ServicesTest, ThreadCountFromEnvironment)
 {
