@@ -88,6 +88,7 @@ protected:
     ~ServicesTest() override
     {
         progressSetCallback(nullptr, nullptr);
+        SetMessagePresenter(nullptr);
         SetLogEnabled(true);
         OMPSetMaxThreadCount(0);
         EnablePreferencesSaving(true);
@@ -1046,4 +1047,139 @@ TEST_F(ServicesTest, ResourceHandleScopesNestAndStayOnTheirThread)
     EXPECT_EQ(ZanGetResourceHandle(), nullptr);
 }
 
+// ------------------------------------------------------------------- message boxes
+
+TEST_F(ServicesTest, MessageBoxWithoutPresenterTakesTheDefaultAndLogsIt)
+{
+    ASSERT_EQ(GetMessagePresenter(), nullptr);
+    struct Case
+    {
+        unsigned m_Style;
+        int m_Answer;
+    };
+    const Case cases[] = {
+        {kMbOk | kMbIconInformation, kIdOk},
+        {kMbOkCancel, kIdOk},
+        {kMbOkCancel | kMbDefButton2, kIdCancel},
+        {kMbYesNo | kMbIconQuestion, kIdYes},
+        {kMbYesNo | kMbDefButton2, kIdNo},
+        {kMbYesNoCancel | kMbDefButton3, kIdCancel},
+        {kMbYesNo | kMbDefButton3, kIdYes}, // no third button: the first
+        {kMbOk | kMbDefButton2, kIdOk},
+        {0x2 /* a button set the library does not know */, kIdOk},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ZanMessageBox("Question", "Caption", c.m_Style), c.m_Answer) << c.m_Style;
+
+    ASSERT_TRUE(ClearLogFile());
+    EXPECT_EQ(ZanMessageBox("Save the changes to\nscene.3dif?", "3D Viewer",
+                            kMbYesNoCancel | kMbDefButton2),
+              kIdNo);
+    std::string log = LogText();
+    EXPECT_NE(log.find("3D Viewer"), std::string::npos) << log;
+    EXPECT_NE(log.find("Save the changes to"), std::string::npos) << log;
+    EXPECT_NE(log.find("scene.3dif?"), std::string::npos) << log;
+    EXPECT_NE(log.find("-> No"), std::string::npos) << log;
+    EXPECT_EQ(ZanMessageBox(nullptr, nullptr, kMbOk), kIdOk);
+}
+
+TEST_F(ServicesTest, ScriptedAnswersAreConsumedInOrderAndRecorded)
+{
+    CScriptedAnswers script{kIdNo, kIdCancel};
+    script.AddAnswer(kIdYes);
+    EXPECT_EQ(GetMessagePresenter(), &script);
+    EXPECT_EQ(script.GetRemainingAnswerNbr(), 3);
+
+    EXPECT_EQ(ZanMessageBox("Overwrite?", "Save", kMbYesNo), kIdNo);
+    EXPECT_EQ(ZanMessageBox("Keep going?", "Merge", kMbYesNoCancel | kMbIconWarning), kIdCancel);
+    // Yes is no button of an OK/Cancel box: the user could not have given it.
+    EXPECT_EQ(ZanMessageBox("Continue?", "Weld", kMbOkCancel | kMbDefButton2), kIdCancel);
+    EXPECT_EQ(script.GetRemainingAnswerNbr(), 0);
+    EXPECT_EQ(ZanMessageBox("Again?", "Weld", kMbYesNo | kMbDefButton2), kIdNo);
+    EXPECT_TRUE(ZanNotify("Crosswalk must be installed", kNotifyWarning, "XSI file support", 2007));
+
+    std::vector<CScriptedAnswers::Shown> shown = script.GetShown();
+    ASSERT_EQ(shown.size(), 5u);
+    EXPECT_EQ(shown[0].m_Text.str(), "Overwrite?");
+    EXPECT_EQ(shown[0].m_Caption.str(), "Save");
+    EXPECT_EQ(shown[0].m_Style, kMbYesNo);
+    EXPECT_EQ(shown[0].m_Answer, kIdNo);
+    EXPECT_EQ(shown[1].m_Style, kMbYesNoCancel | kMbIconWarning);
+    EXPECT_EQ(shown[1].m_Answer, kIdCancel);
+    EXPECT_EQ(shown[2].m_Answer, kIdCancel);
+    EXPECT_EQ(shown[3].m_Caption.str(), "Weld");
+    EXPECT_EQ(shown[3].m_Answer, kIdNo);
+    EXPECT_TRUE(shown[4].m_IsNotification);
+    EXPECT_EQ(shown[4].m_NotificationId, 2007u);
+    EXPECT_EQ(shown[4].m_Style, kNotifyWarning);
+    EXPECT_EQ(shown[4].m_Caption.str(), "XSI file support");
+
+    std::string log = LogText();
+    for (const char* text : {"Overwrite?", "Keep going?", "Continue?", "Again?", "Crosswalk"})
+        EXPECT_NE(log.find(text), std::string::npos) << text;
+}
+
+TEST_F(ServicesTest, ScriptedAnswersRestoreThePreviousPresenter)
+{
+    CScriptedAnswers outer{kIdYes};
+    {
+        CScriptedAnswers inner{kIdNo};
+        EXPECT_EQ(ZanMessageBox("inner", "", kMbYesNo), kIdNo);
+    }
+    EXPECT_EQ(GetMessagePresenter(), &outer);
+    EXPECT_EQ(ZanMessageBox("outer", "", kMbYesNo), kIdYes);
+    ASSERT_EQ(outer.GetShown().size(), 1u);
+    EXPECT_EQ(outer.GetShown()[0].m_Text.str(), "outer");
+}
+
+TEST_F(ServicesTest, SilentThreadShowsNothing)
+{
+    CScriptedAnswers script{kIdNo, kIdNo};
+    {
+        CSilentThread silent;
+        EXPECT_TRUE(IsSilentThread());
+        {
+            CSilentThread nested;
+        }
+        EXPECT_TRUE(IsSilentThread());
+        bool workerSilent = true;
+        std::thread([&] { workerSilent = IsSilentThread(); }).join();
+        EXPECT_FALSE(workerSilent);
+
+        EXPECT_EQ(ZanMessageBox("Quietly", "Silent", kMbYesNo), kIdYes);
+        EXPECT_FALSE(ZanNotify("Not now", kNotifyInformation, "Silent", 2000));
+    }
+    EXPECT_FALSE(IsSilentThread());
+    EXPECT_TRUE(script.GetShown().empty());
+    EXPECT_EQ(script.GetRemainingAnswerNbr(), 2);
+    EXPECT_NE(LogText().find("Quietly"), std::string::npos);
+    EXPECT_EQ(ZanMessageBox("Loudly", "", kMbYesNo), kIdNo);
+}
+
+TEST_F(ServicesTest, PresenterAnswersAreCheckedAgainstTheButtons)
+{
+    struct Presenter : CMessagePresenter
+    {
+        int m_Answer = 0;
+        bool m_Throw = false;
+        int Show(const char*, const char*, unsigned) override
+        {
+            if (m_Throw)
+                throw std::runtime_error("no display");
+            return m_Answer;
+        }
+        bool Notify(const char*, const char*, unsigned, unsigned) override { return !m_Throw; }
+    } presenter;
+    SetMessagePresenter(&presenter);
+    presenter.m_Answer = kIdNo;
+    EXPECT_EQ(ZanMessageBox("q", "c", kMbYesNoCancel), kIdNo);
+    EXPECT_EQ(ZanMessageBox("q", "c", kMbOkCancel | kMbDefButton2), kIdCancel);
+    presenter.m_Answer = 12345;
+    EXPECT_EQ(ZanMessageBox("q", "c", kMbYesNo), kIdYes);
+    EXPECT_TRUE(ZanNotify("n", kNotifyError));
+    presenter.m_Throw = true;
+    EXPECT_EQ(ZanMessageBox("q", "c", kMbYesNo | kMbDefButton2), kIdNo);
+    EXPECT_FALSE(ZanNotify("n", kNotifyError));
+    EXPECT_EQ(SetMessagePresenter(nullptr), &presenter);
+}
 } // namespace

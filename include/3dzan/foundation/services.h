@@ -3,8 +3,8 @@
 ///        application folders, thread counts for parallel loops, critical sections, exit
 ///        callbacks and the current resource handle.
 ///
-/// The application profile lives in profile.h, included here so that one include gives
-/// every service.
+/// The application profile lives in profile.h and the message boxes in messages.h; both are
+/// included here so that one include gives every service.
 ///
 /// Where values live: the configuration folder is `$ZAN3D_CONFIG_DIR` when it is set and not
 /// empty, else `$XDG_CONFIG_HOME/3dzan` when that is an absolute path, else
@@ -13,6 +13,7 @@
 /// creates the folder; the first write creates it (and missing parents) with mode 0700.
 #pragma once
 
+#include <3dzan/foundation/messages.h>
 #include <3dzan/foundation/profile.h>
 #include <3dzan/foundation/xstring.h>
 
