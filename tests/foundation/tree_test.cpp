@@ -37,7 +37,14 @@ public:
     {
         ++s_Live;
     }
-    ~CTreeTestNamedNode() override { --s_Live; }
+    ~CTreeTestNamedNode() override
+    {
+        --s_Live;
+        // The tree unlinks a node completely before destroying it; a destructor that looks
+        // at its links must never find freed neighbours.
+        if (GetParent() || GetChild() || GetLastChild() || GetLeft() || GetRight() || GetTree())
+            ++s_DestroyedLinked;
+    }
 
     void Serialize(CXArchive& ar) override
     {
@@ -50,6 +57,7 @@ public:
     CXTString m_Name;
     int32_t m_Number = 0;
     static inline int s_Live = 0;
+    static inline int s_DestroyedLinked = 0;
 };
 
 // A further derived node with a value of its own.
@@ -652,6 +660,7 @@ TEST(TreeEdit, SetRootReplacesAndDestroysTheOldNodes)
 TEST(TreeEdit, RemoveAndDelete)
 {
     int live = CTreeTestNamedNode::s_Live;
+    int linked = CTreeTestNamedNode::s_DestroyedLinked;
     CTree tree;
     Build(tree, "A(B(D,E),C)");
     CTreeNode* b = Find(tree, "B");
@@ -683,6 +692,13 @@ TEST(TreeEdit, RemoveAndDelete)
     EXPECT_TRUE(tree.SetRoot(root));
     EXPECT_TRUE(tree.DeleteNode(root));
     EXPECT_TRUE(tree.IsEmpty());
+    EXPECT_EQ(CTreeTestNamedNode::s_Live, live);
+
+    // Deleting a wide branch destroys each node with all its links already cleared.
+    Build(tree, "A(B(C,D(E,F,G),H(I(J,K),L)),M(N,O))");
+    ASSERT_TRUE(tree.DeleteNode(Find(tree, "B")));
+    tree.RemoveAll();
+    EXPECT_EQ(CTreeTestNamedNode::s_DestroyedLinked, linked);
     EXPECT_EQ(CTreeTestNamedNode::s_Live, live);
 }
 
@@ -877,6 +893,29 @@ TEST(TreeEdit, SortIsStableAndOnlyReordersChildren)
     EXPECT_EQ(Render(tree), "R(a2(x,y),b1,c1,d2,e0)");
     EXPECT_TRUE(IsConsistent(tree));
 
+    // Enough children that the sort cannot be a small insertion sort, with many equal keys:
+    // children of equal key keep their order.
+    CTree wide;
+    Build(wide, "W");
+    for (int i = 0; i < 300; ++i)
+        ASSERT_TRUE(
+            wide.InsertNode(MakeNode(std::to_string(i * 7 % 5).c_str(), i), wide.GetRoot()));
+    ASSERT_TRUE(wide.Sort(wide.GetRoot(), byName));
+    EXPECT_TRUE(IsConsistent(wide));
+    const CTreeNode* previous = nullptr;
+    for (const CTreeNode* child = wide.GetRoot()->GetChild(); child; child = child->GetRight())
+    {
+        if (previous)
+        {
+            auto* l = static_cast<const CTreeTestNamedNode*>(previous);
+            auto* r = static_cast<const CTreeTestNamedNode*>(child);
+            ASSERT_TRUE(l->m_Name < r->m_Name ||
+                        (l->m_Name == r->m_Name && l->m_Number < r->m_Number))
+                << l->m_Name.str() << l->m_Number << " before " << r->m_Name.str() << r->m_Number;
+        }
+        previous = child;
+    }
+
     CTree other;
     Build(other, "X(Z,Y)");
     EXPECT_FALSE(tree.Sort(other.GetRoot(), byName));
@@ -969,6 +1008,7 @@ TEST(TreeArchive, LayoutIsCountThenParentClassAndContentInPreOrder)
 void ExpectRefused(const std::vector<uint8_t>& bytes, CXArchiveException::Cause cause)
 {
     int live = CTreeTestNamedNode::s_Live;
+    int linked = CTreeTestNamedNode::s_DestroyedLinked;
     CTree target;
     Build(target, "X(Y)");
     try
@@ -984,6 +1024,7 @@ void ExpectRefused(const std::vector<uint8_t>& bytes, CXArchiveException::Cause 
     EXPECT_TRUE(IsConsistent(target));
     target.RemoveAll();
     EXPECT_EQ(CTreeTestNamedNode::s_Live, live) << "nodes leaked or freed twice";
+    EXPECT_EQ(CTreeTestNamedNode::s_DestroyedLinked, linked);
 }
 
 TEST(TreeMalformed, EveryTruncationIsRefusedAndChangesNothing)
