@@ -134,7 +134,7 @@ void CTreeNode::PreSerialize(CXArchive&, bool) {}
 
 void CTreeNode::PostSerialize(CXArchive&, bool) {}
 
-size_t CTreeNode::GetChildCount() const
+size_t CTreeNode::GetChildNbr() const
 {
     size_t count = 0;
     for (const CTreeNode* child = m_pChild; child; child = child->m_pRight)

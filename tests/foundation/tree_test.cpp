@@ -185,8 +185,8 @@ void Build(CTree& tree, const std::string& text)
     {
         const CTreeNode* node = pending.back();
         pending.pop_back();
-        if (++count > tree.GetNodeCount())
-            return ::testing::AssertionFailure() << "more nodes than " << tree.GetNodeCount();
+        if (++count > tree.GetNodeNbr())
+            return ::testing::AssertionFailure() << "more nodes than " << tree.GetNodeNbr();
         if (node->GetTree() != &tree)
             return ::testing::AssertionFailure() << RenderBranch(node) << " has a wrong tree";
         const CTreeNode* previous = nullptr;
@@ -202,9 +202,9 @@ void Build(CTree& tree, const std::string& text)
             return ::testing::AssertionFailure()
                    << "bad last child under " << node->GetDisplayName().str();
     }
-    if (count != tree.GetNodeCount())
+    if (count != tree.GetNodeNbr())
         return ::testing::AssertionFailure()
-               << count << " nodes reachable, " << tree.GetNodeCount() << " counted";
+               << count << " nodes reachable, " << tree.GetNodeNbr() << " counted";
     return ::testing::AssertionSuccess();
 }
 
@@ -309,9 +309,9 @@ TEST(TreeNode, LinksDepthAndAncestry)
     CTreeNode* e = Find(tree, "E");
     CTreeNode* g = Find(tree, "G");
     CTreeNode* c = Find(tree, "C");
-    EXPECT_EQ(a->GetChildCount(), 2u);
-    EXPECT_EQ(b->GetChildCount(), 2u);
-    EXPECT_EQ(g->GetChildCount(), 0u);
+    EXPECT_EQ(a->GetChildNbr(), 2u);
+    EXPECT_EQ(b->GetChildNbr(), 2u);
+    EXPECT_EQ(g->GetChildNbr(), 0u);
     EXPECT_EQ(a->GetDepth(), 0u);
     EXPECT_EQ(e->GetDepth(), 2u);
     EXPECT_EQ(g->GetDepth(), 3u);
@@ -376,7 +376,7 @@ TEST(TreeNode, DestroyingLinkedNodesKeepsTheTreeSound)
     EXPECT_TRUE(IsConsistent(tree));
     delete tree.GetRoot();
     EXPECT_TRUE(tree.IsEmpty());
-    EXPECT_EQ(tree.GetNodeCount(), 0u);
+    EXPECT_EQ(tree.GetNodeNbr(), 0u);
     EXPECT_EQ(CTreeTestNamedNode::s_Live, live);
 
     // A detached branch can be destroyed by its top.
@@ -537,7 +537,7 @@ TEST(TreeWalk, RandomEditsMatchAReferenceModel)
     for (int step = 0; step < 1500; ++step)
     {
         int op = pick(10);
-        if (op < 6 || tree.GetNodeCount() < 5) // insert
+        if (op < 6 || tree.GetNodeNbr() < 5) // insert
         {
             int parent = randomAlive();
             CTreeNode* after;
@@ -629,7 +629,7 @@ TEST(TreeEdit, InsertAtEveryPlaceAndRefuseBadArguments)
     // A detached branch joins whole, counted whole.
     ASSERT_TRUE(tree.InsertNode(branch, b));
     EXPECT_EQ(Render(tree), "A(C,E,B(X(Y)),D)");
-    EXPECT_EQ(tree.GetNodeCount(), 7u);
+    EXPECT_EQ(tree.GetNodeNbr(), 7u);
     EXPECT_TRUE(IsConsistent(tree));
 }
 
@@ -667,7 +667,7 @@ TEST(TreeEdit, RemoveAndDelete)
     CTreeNode* removed = tree.RemoveNode(b);
     ASSERT_EQ(removed, b);
     EXPECT_EQ(Render(tree), "A(C)");
-    EXPECT_EQ(tree.GetNodeCount(), 2u);
+    EXPECT_EQ(tree.GetNodeNbr(), 2u);
     EXPECT_TRUE(IsConsistent(tree));
     EXPECT_EQ(RenderBranch(b), "B(D,E)");
     EXPECT_EQ(b->GetParent(), nullptr);
@@ -688,7 +688,7 @@ TEST(TreeEdit, RemoveAndDelete)
     // The root goes too, leaving an empty tree.
     CTreeNode* root = tree.RemoveNode(tree.GetRoot());
     EXPECT_TRUE(tree.IsEmpty());
-    EXPECT_EQ(tree.GetNodeCount(), 0u);
+    EXPECT_EQ(tree.GetNodeNbr(), 0u);
     EXPECT_TRUE(tree.SetRoot(root));
     EXPECT_TRUE(tree.DeleteNode(root));
     EXPECT_TRUE(tree.IsEmpty());
@@ -713,7 +713,7 @@ TEST(TreeEdit, ReplaceMovesTheChildrenToTheNewNode)
     CTreeNode* old = tree.ReplaceNode(b, x);
     ASSERT_EQ(old, b);
     EXPECT_EQ(Render(tree), "A(X(Y,D,E),C)");
-    EXPECT_EQ(tree.GetNodeCount(), 6u);
+    EXPECT_EQ(tree.GetNodeNbr(), 6u);
     EXPECT_TRUE(IsConsistent(tree));
     EXPECT_EQ(RenderBranch(b), "B");
     EXPECT_EQ(b->GetTree(), nullptr);
@@ -758,7 +758,7 @@ TEST(TreeEdit, MoveAndRefuseLoops)
     ASSERT_TRUE(tree.MoveNode(b, c, CTree::kFirst));
     EXPECT_EQ(Render(tree), "A(C(B(E(G)),F),D)");
     EXPECT_EQ(Find(tree, "G")->GetDepth(), 4u);
-    EXPECT_EQ(tree.GetNodeCount(), 7u);
+    EXPECT_EQ(tree.GetNodeNbr(), 7u);
     EXPECT_TRUE(IsConsistent(tree));
 
     const std::string shape = Render(tree);
@@ -786,7 +786,7 @@ TEST(TreeEdit, CopyBranchCopiesClassesContentAndShape)
     CTreeNode* copy = tree.CopyBranch(a, e);
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(Render(tree), "root(a(CTreeNode,c(d)),e(a(CTreeNode,c(d))))");
-    EXPECT_EQ(tree.GetNodeCount(), 10u);
+    EXPECT_EQ(tree.GetNodeNbr(), 10u);
     EXPECT_TRUE(IsConsistent(tree));
     ASSERT_EQ(typeid(*copy), typeid(CTreeTestValueNode));
     EXPECT_EQ(static_cast<CTreeTestValueNode*>(copy)->m_Value, 0.25);
@@ -863,7 +863,7 @@ TEST(TreeEdit, CopyTreeMakesAnIndependentCopy)
     CTree empty;
     EXPECT_TRUE(copy.CopyTree(empty));
     EXPECT_TRUE(copy.IsEmpty());
-    EXPECT_EQ(copy.GetNodeCount(), 0u);
+    EXPECT_EQ(copy.GetNodeNbr(), 0u);
 }
 
 TEST(TreeEdit, SortIsStableAndOnlyReordersChildren)
@@ -935,7 +935,7 @@ TEST(TreeArchive, MixedClassesRoundTripThroughMemory)
     Build(loaded, "X(Y(Z))"); // loading replaces what was there
     Load(loaded, bytes);
     ExpectSameNodes(source, loaded);
-    EXPECT_EQ(loaded.GetNodeCount(), 6u);
+    EXPECT_EQ(loaded.GetNodeNbr(), 6u);
     EXPECT_TRUE(IsConsistent(loaded));
     EXPECT_EQ(Store(loaded), bytes);
 }
@@ -1001,7 +1001,7 @@ TEST(TreeArchive, LayoutIsCountThenParentClassAndContentInPreOrder)
     EXPECT_EQ(zero, Bytes([](CXArchive& ar) { ar.WriteCount(0); }));
     Load(tree, zero);
     EXPECT_TRUE(tree.IsEmpty());
-    EXPECT_EQ(tree.GetNodeCount(), 0u);
+    EXPECT_EQ(tree.GetNodeNbr(), 0u);
 }
 
 // Loads bytes that must be refused and checks that the target tree did not change.
@@ -1153,7 +1153,7 @@ TEST(TreeDeep, MillionNodeChain)
         ASSERT_TRUE(tree.InsertNode(node, last));
         last = node;
     }
-    EXPECT_EQ(tree.GetNodeCount(), count);
+    EXPECT_EQ(tree.GetNodeNbr(), count);
     EXPECT_EQ(last->GetDepth(), count - 1);
     EXPECT_TRUE(tree.GetRoot()->IsAncestorOf(last));
     EXPECT_TRUE(IsConsistent(tree));
@@ -1169,18 +1169,18 @@ TEST(TreeDeep, MillionNodeChain)
     CTreeNode* beforeLast = last->GetParent();
     ASSERT_TRUE(tree.MoveNode(last, tree.GetRoot(), CTree::kFirst));
     EXPECT_EQ(last->GetDepth(), 1u);
-    EXPECT_EQ(tree.GetRoot()->GetChildCount(), 2u);
+    EXPECT_EQ(tree.GetRoot()->GetChildNbr(), 2u);
     ASSERT_TRUE(tree.MoveNode(last, beforeLast));
     EXPECT_EQ(last->GetDepth(), count - 1);
 
     CTree copy;
     ASSERT_TRUE(copy.CopyTree(tree));
-    EXPECT_EQ(copy.GetNodeCount(), count);
+    EXPECT_EQ(copy.GetNodeNbr(), count);
 
     std::vector<uint8_t> bytes = Store(tree);
     CTree loaded;
     Load(loaded, bytes);
-    EXPECT_EQ(loaded.GetNodeCount(), count);
+    EXPECT_EQ(loaded.GetNodeNbr(), count);
     EXPECT_TRUE(IsConsistent(loaded));
     EXPECT_EQ(Store(loaded), bytes);
     EXPECT_EQ(Store(copy), bytes);
@@ -1192,10 +1192,10 @@ TEST(TreeDeep, MillionNodeChain)
         middle = middle->GetChild();
     CTreeNode* lower = loaded.RemoveNode(middle);
     ASSERT_EQ(lower, middle);
-    EXPECT_EQ(loaded.GetNodeCount(), count - (count - 1 - count / 2) - 1);
+    EXPECT_EQ(loaded.GetNodeNbr(), count - (count - 1 - count / 2) - 1);
     lower->DeleteNode();
     ASSERT_TRUE(tree.DeleteNode(tree.GetRoot()->GetChild()));
-    EXPECT_EQ(tree.GetNodeCount(), 1u);
+    EXPECT_EQ(tree.GetNodeNbr(), 1u);
     // copy and loaded go out of scope with their long chains
 }
 } // namespace

@@ -88,7 +88,7 @@ public:
     const CTree* GetTree() const { return m_pTree; }
 
     /// \brief Number of children (counted: linear in that number).
-    size_t GetChildCount() const;
+    size_t GetChildNbr() const;
     /// \brief Number of ancestors: 0 for a root or the top of a detached branch.
     size_t GetDepth() const;
     /// \brief Whether this node is a proper ancestor of \p node (false for itself and null).
@@ -175,7 +175,7 @@ public:
     const CTreeNode* GetRoot() const { return m_pRoot; }
     bool IsEmpty() const { return m_pRoot == nullptr; }
     /// \brief Number of nodes in the tree (kept up to date: constant time).
-    size_t GetNodeCount() const { return m_NodeCount; }
+    size_t GetNodeNbr() const { return m_NodeCount; }
     /// \brief Whether \p node belongs to this tree (false for null).
     bool HasNode(const CTreeNode* node) const { return node && node->m_pTree == this; }
 
