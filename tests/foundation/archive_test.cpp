@@ -99,7 +99,7 @@ CXArchiveException::Cause CauseOf(const std::vector<uint8_t>& bytes,
         return e.GetCause();
     }
     ADD_FAILURE() << "no exception";
-    return CXArchiveException::_Generic;
+    return CXArchiveException::_GenericError;
 }
 } // namespace
 

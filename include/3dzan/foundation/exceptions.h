@@ -27,7 +27,7 @@ public:
     /// Why reading or writing stopped.
     enum Cause
     {
-        _Generic = 0,
+        _GenericError = 0,
         _EndOfFile = 1,     ///< fewer bytes than the record needs
         _BadCount = 2,      ///< a count larger than the bytes that remain, or absurd
         _BadClass = 3,      ///< an unknown class name, or a class of the wrong kind
