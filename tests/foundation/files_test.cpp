@@ -100,6 +100,18 @@ std::string RealPath(const std::string& path)
     return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
+// Whether a file of that name is mapped into this process (a loaded shared object).
+bool IsMapped(const std::string& fileName)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.size() > fileName.size() &&
+            line.compare(line.size() - fileName.size() - 1, std::string::npos, "/" + fileName) == 0)
+            return true;
+    return false;
+}
+
 bool Contains(const CXTString& text, const std::string& part)
 {
     return text.str().find(part) != std::string::npos;
@@ -1084,8 +1096,10 @@ TEST(IoPlugins, LoadFindParseAndFree)
     EXPECT_EQ(fileGetParserFactoryNbr(kTestPluginClass), 1);
     EXPECT_FALSE(fileExists(dir.File("exit.txt").c_str()));
 
+    EXPECT_TRUE(IsMapped("test_format_plugin.so"));
     EXPECT_EQ(FreeIOPlugins(_FileKind3D), 1);
     EXPECT_EQ(ReadText(dir.File("exit.txt")), "test_format_plugin exit\n");
+    EXPECT_FALSE(IsMapped("test_format_plugin.so")); // unloaded, not only forgotten
     EXPECT_EQ(fileGetFileExt(".ztst"), nullptr);
     EXPECT_EQ(fileGetFileExt(".ztst2"), nullptr);
     EXPECT_FALSE(fileGetExtensionInfo(kTestPluginClass, byClass));
@@ -1117,11 +1131,13 @@ TEST(IoPlugins, ParserKeepsItsPluginLoaded)
     EXPECT_EQ(fileGetFileExt(".ztst"), nullptr);
     EXPECT_TRUE(GetLoadedPlugins().IsEmpty());
     EXPECT_FALSE(fileExists(dir.File("exit.txt").c_str()));
+    EXPECT_TRUE(IsMapped("test_format_plugin.so"));
     CIoOptions options(false);
     parser->LoadDefaultOptions(&options);
     EXPECT_EQ(options.GetCustomData().GetUInt(ZanTag("ZTST")), 2u); // writing
     io.reset();
     EXPECT_EQ(ReadText(dir.File("exit.txt")), "test_format_plugin exit\n");
+    EXPECT_FALSE(IsMapped("test_format_plugin.so"));
 }
 
 TEST(IoPlugins, FamiliesSelectWhatIsLoadedAndFreed)
