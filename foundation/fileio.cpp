@@ -1,12 +1,11 @@
 // Options and their log, parsers, file information, read and write operations, and the
 // per-format parameters store.
 #include <3dzan/foundation/fileio.h>
+#include <3dzan/foundation/services.h>
 
 #include "fileregistry.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -22,22 +21,6 @@ constexpr unsigned kExportParameters = ZanTag("EXPT");
 bool IsLogLevel(unsigned level)
 {
     return level == _IoLevelInfo || level == _IoLevelWarning || level == _IoLevelError;
-}
-
-// The folder of the user's configuration files (see DESIGN: profile, preferences, log).
-std::string ConfigDirectory()
-{
-    const char* explicitFolder = getenv("ZAN3D_CONFIG_DIR");
-    if (explicitFolder && *explicitFolder)
-        return explicitFolder;
-    // Relative XDG paths are invalid by that convention and must be ignored.
-    const char* xdg = getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg == '/')
-        return std::string(xdg) + "/3dzan";
-    const char* home = getenv("HOME");
-    if (home && *home)
-        return std::string(home) + "/.config/3dzan";
-    return std::string();
 }
 
 // A class code as a file name part: its four characters when they are plain letters and
@@ -325,15 +308,30 @@ bool CFileIo::ReportIoError(const CIoOptions* options, unsigned levelMask)
     if (report.IsEmpty())
         return false;
     m_LastReport = report;
+
+    unsigned levels = (m_ResultLevel & levelMask) | (options ? options->GetLogLevelMask() : 0);
+    levels &= levelMask;
+    bool show = !IsSilent() && ((levels & (_IoLevelError | _IoLevelWarning)) != 0 ||
+                                (options && options->IsFlagSet(_IoOptionsShowReport)));
+    if (!show)
+    {
+        WriteToLogFile("%s", report.c_str());
+        return true;
+    }
+    // The message box writes what it shows to the log itself.
+    unsigned icon = (levels & _IoLevelError)     ? kMbIconError
+                    : (levels & _IoLevelWarning) ? kMbIconWarning
+                                                 : kMbIconInformation;
+    ZanMessageBox(report, GetFileNameSpec().GetName(), kMbOk | icon);
     return true;
 }
 
 CXTString CFileIo::GetIoParametersFile(unsigned classCode)
 {
-    std::string folder = ConfigDirectory();
-    if (folder.empty() || classCode == 0)
+    CXTString folder = GetConfigDirectory();
+    if (folder.IsEmpty() || classCode == 0)
         return CXTString();
-    return fileMakePath(folder.c_str(), ("format-" + ClassFileTag(classCode) + ".prefs").c_str());
+    return fileMakePath(folder, ("format-" + ClassFileTag(classCode) + ".prefs").c_str());
 }
 
 bool CFileIo::LoadIoParameters(bool import, CCustomData& data, unsigned classCode)
@@ -364,9 +362,7 @@ bool CFileIo::SaveIoParameters(bool import, const CCustomData& data, unsigned cl
     if (!stored.LoadFromPrefs(path, kParametersFileId, classCode))
         stored.RemoveAll();
     stored.SetCustomData(import ? kImportParameters : kExportParameters, data);
-    std::error_code error;
-    std::filesystem::create_directories(fileGetFolder(path).str(), error);
-    return stored.SaveToPrefs(path, kParametersFileId, classCode);
+    return CreateConfigDirectory() && stored.SaveToPrefs(path, kParametersFileId, classCode);
 }
 
 // ---------------------------------------------------------------------------- factories

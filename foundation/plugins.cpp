@@ -7,6 +7,7 @@
 // reference: the loader holds one, and so does every factory copy and every parser an
 // operation owns, so unloading waits for the last parser a plug-in made.
 #include <3dzan/foundation/fileio.h>
+#include <3dzan/foundation/services.h>
 
 #include "fileregistry.h"
 
@@ -166,6 +167,7 @@ void HostSetPluginName(ZanPluginHost* host, const char* name)
 void AddError(CLoader& loader, const std::string& path, const std::string& reason)
 {
     loader.m_Errors.push_back(CXTString(path + ": " + reason));
+    WriteToLogFile("Format plug-ins: %s: %s\n", path.c_str(), reason.c_str());
 }
 
 bool IsLoaded(const CLoader& loader, const std::string& canonicalPath, void* handle)
@@ -323,27 +325,15 @@ std::vector<std::string> SplitPathList(const char* list)
     return folders;
 }
 
-// The folder of lib3dzan.so, found from the address of one of its functions.
-std::string LibraryFolder()
-{
-    Dl_info info = {};
-    if (!dladdr(reinterpret_cast<void*>(&RegisterIOPlugins), &info) || !info.dli_fname)
-        return std::string();
-    char resolved[PATH_MAX];
-    if (!realpath(info.dli_fname, resolved))
-        return std::string();
-    return fs::path(resolved).parent_path().string();
-}
-
 std::vector<std::string> DefaultFolders()
 {
     const char* fromEnvironment = getenv("ZAN3D_PLUGIN_PATH");
     if (fromEnvironment && *fromEnvironment)
         return SplitPathList(fromEnvironment);
-    std::string libraryFolder = LibraryFolder();
-    if (libraryFolder.empty())
+    CXTString libraryFolder = GetLibraryPath();
+    if (libraryFolder.IsEmpty())
         return {};
-    return {libraryFolder + "/plugins"};
+    return {libraryFolder.str() + "plugins"};
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 // operations with their parsers, stored parameters, and format plug-ins.
 #include <3dzan/foundation/fileio.h>
 #include <3dzan/foundation/files.h>
+#include <3dzan/foundation/services.h>
 
 #include "common/zan_test_helpers.h"
 
@@ -117,8 +118,34 @@ bool Contains(const CXTString& text, const std::string& part)
     return text.str().find(part) != std::string::npos;
 }
 
+// Points the configuration folder, and so the log file, at a temporary folder.
+class CTempConfig
+{
+public:
+    CTempConfig() : m_Env("ZAN3D_CONFIG_DIR", m_Dir.Path()) {}
+    std::string GetLog() const { return ReadText(m_Dir.File("3dzan.log")); }
+
+private:
+    zantest::CTempDir m_Dir;
+    CScopedEnv m_Env;
+};
+
 constexpr unsigned kTestPluginClass = ZanTag("ZTST");
 } // namespace
+
+// Operations and plug-ins write to the log: each test gets its own configuration folder.
+class FileIo : public ::testing::Test
+{
+protected:
+    CTempConfig m_Config;
+};
+
+class IoPlugins : public ::testing::Test
+{
+protected:
+    CTempConfig m_Config;
+    CPluginGuard m_Plugins; // freed first, whatever the test's outcome
+};
 
 // ---------------------------------------------------------------------------- file names
 
@@ -751,7 +778,7 @@ char TagOf(CFileParser* parser)
 }
 } // namespace
 
-TEST(FileIo, ResultsAndReports)
+TEST_F(FileIo, ResultsAndReports)
 {
     CFileIo io(CFileNameSpec("/no/such/scene.zio"), _FileParserRead | _FileParserSilent);
     EXPECT_TRUE(io.IsReading());
@@ -780,8 +807,37 @@ TEST(FileIo, ResultsAndReports)
     EXPECT_FALSE(Contains(failures, "read 12 nodes"));
     CXTString all = io.FormatIoReport(&options, _IoLevelAll);
     EXPECT_LT(all.Find("scene.zio"), all.Find("read 12 nodes")); // the result comes first
+    // A silent operation only logs its report.
+    CScriptedAnswers answers;
     EXPECT_TRUE(io.ReportIoError(&options, 6));
     EXPECT_EQ(io.GetLastIoReport(), failures);
+    EXPECT_TRUE(answers.GetShown().empty());
+    EXPECT_NE(m_Config.GetLog().find(failures.str()), std::string::npos);
+
+    // Otherwise errors and warnings are shown; the message box logs them itself.
+    io.SetFlag(_FileParserSilent, false);
+    EXPECT_TRUE(io.ReportIoError(&options, 6));
+    auto shown = answers.GetShown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].m_Text, failures);
+    EXPECT_EQ(shown[0].m_Caption, "scene.zio");
+    EXPECT_EQ(shown[0].m_Style & kMbIconMask, kMbIconError);
+
+    // Information is shown only when the options ask for the report.
+    CFileIo saved(CFileNameSpec("/tmp/saved.zio"), 0);
+    saved.SetIoError(_IoResultOk, _IoLevelInfo);
+    CIoOptions report(false);
+    report.AddLogInfo(_IoLevelInfo, "wrote %d objects", 4);
+    EXPECT_TRUE(saved.ReportIoError(&report, _IoLevelAll));
+    EXPECT_EQ(answers.GetShown().size(), 1u);
+    EXPECT_NE(m_Config.GetLog().find("wrote 4 objects"), std::string::npos);
+    report.SetFlag(_IoOptionsShowReport);
+    EXPECT_TRUE(saved.ReportIoError(&report, _IoLevelAll));
+    shown = answers.GetShown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].m_Style & kMbIconMask, kMbIconInformation);
+    EXPECT_TRUE(Contains(shown[1].m_Text, "wrote 4 objects"));
+    EXPECT_FALSE(saved.ReportIoError(&report, 0));
 
     // Every result has its own text, and an unknown value still reads as one.
     std::vector<std::string> texts;
@@ -796,7 +852,7 @@ TEST(FileIo, ResultsAndReports)
     }
 }
 
-TEST(FileIo, FileInfoResolvesClassAndKind)
+TEST_F(FileIo, FileInfoResolvesClassAndKind)
 {
     CFormatGuard guard({ZanTag("ZFI1")});
     ASSERT_TRUE(fileRegisterFile(CFileExt("info", ".zfi", ZanTag("ZFI1"), _FileKindBitmap)));
@@ -830,7 +886,7 @@ TEST(FileIo, FileInfoResolvesClassAndKind)
     EXPECT_EQ(byClass.GetKind(), unsigned(_FileKindBitmap));
 }
 
-TEST(FileIo, ParsersAreTriedInRegistrationOrder)
+TEST_F(FileIo, ParsersAreTriedInRegistrationOrder)
 {
     const unsigned cls = ZanTag("ZFP1");
     ASSERT_TRUE(fileRegisterParserFactory(cls, &Decline));
@@ -909,7 +965,7 @@ TEST(FileIo, ParsersAreTriedInRegistrationOrder)
     EXPECT_EQ(fileGetParserFactoryNbr(declining), 0);
 }
 
-TEST(FileIo, MustShowDialogFollowsTheOperationFlags)
+TEST_F(FileIo, MustShowDialogFollowsTheOperationFlags)
 {
     CFileIo io(CFileNameSpec("/x/a.obj"), _FileParserRead);
     CFileParser parser(&io);
@@ -1037,9 +1093,8 @@ TEST(IoParameters, ConfigFolderFallsBackToXdgThenHome)
 
 // ---------------------------------------------------------------------------- plug-ins
 
-TEST(IoPlugins, LoadFindParseAndFree)
+TEST_F(IoPlugins, LoadFindParseAndFree)
 {
-    CPluginGuard plugins;
     zantest::CTempDir dir;
     CScopedEnv exitFile("ZAN3D_TEST_PLUGIN_EXIT_FILE", dir.File("exit.txt"));
     ASSERT_EQ(fileGetFileExt(".ztst"), nullptr);
@@ -1116,9 +1171,8 @@ TEST(IoPlugins, LoadFindParseAndFree)
     EXPECT_TRUE(fileRegisterFile(CFileExt("fallback", ".ztst", ZanTag("ZTSF"), 0x4013)));
 }
 
-TEST(IoPlugins, ParserKeepsItsPluginLoaded)
+TEST_F(IoPlugins, ParserKeepsItsPluginLoaded)
 {
-    CPluginGuard plugins;
     zantest::CTempDir dir;
     CScopedEnv exitFile("ZAN3D_TEST_PLUGIN_EXIT_FILE", dir.File("exit.txt"));
     ASSERT_EQ(RegisterIOPlugins(_FileKind3D, ZAN3D_TEST_PLUGIN_DIR), 1);
@@ -1140,9 +1194,8 @@ TEST(IoPlugins, ParserKeepsItsPluginLoaded)
     EXPECT_FALSE(IsMapped("test_format_plugin.so"));
 }
 
-TEST(IoPlugins, FamiliesSelectWhatIsLoadedAndFreed)
+TEST_F(IoPlugins, FamiliesSelectWhatIsLoadedAndFreed)
 {
-    CPluginGuard plugins;
     // The test plug-in has nothing for images: it declines, which is not an error.
     EXPECT_EQ(RegisterIOPlugins(_FileKindBitmap, ZAN3D_TEST_PLUGIN_DIR), 0);
     EXPECT_TRUE(GetPluginLoadErrors().IsEmpty());
@@ -1157,9 +1210,8 @@ TEST(IoPlugins, FamiliesSelectWhatIsLoadedAndFreed)
     EXPECT_EQ(fileGetFileExt(".ztst"), nullptr);
 }
 
-TEST(IoPlugins, BrokenPluginsAreSkippedWithAReason)
+TEST_F(IoPlugins, BrokenPluginsAreSkippedWithAReason)
 {
-    CPluginGuard plugins;
     zantest::CTempDir dir;
     ASSERT_TRUE(zantest::WriteFileBytes(dir.File("bad.so"), {'n', 'o', 't', ' ', 'E', 'L', 'F'}));
     ASSERT_TRUE(zantest::WriteFileBytes(dir.File("empty.so"), {}));
@@ -1189,6 +1241,10 @@ TEST(IoPlugins, BrokenPluginsAreSkippedWithAReason)
     EXPECT_TRUE(Contains(reasonFor("test_no_entry_plugin.so"), "no entry point"));
     EXPECT_TRUE(Contains(reasonFor("bad.so"), "cannot be loaded"));
     EXPECT_TRUE(Contains(reasonFor("empty.so"), "cannot be loaded"));
+    // The reasons reach the log file too.
+    const std::string log = m_Config.GetLog();
+    for (const CXTString& line : errors)
+        EXPECT_NE(log.find(line.str()), std::string::npos) << line.c_str();
 
     // A good plug-in beside broken ones still loads, and the reasons are those of this call.
     const std::string mixed = dir.Path() + ":" + ZAN3D_TEST_PLUGIN_DIR;
@@ -1197,9 +1253,8 @@ TEST(IoPlugins, BrokenPluginsAreSkippedWithAReason)
     EXPECT_NE(fileGetFileExt(".ztst"), nullptr);
 }
 
-TEST(IoPlugins, MissingFoldersLoadNothing)
+TEST_F(IoPlugins, MissingFoldersLoadNothing)
 {
-    CPluginGuard plugins;
     zantest::CTempDir dir;
     EXPECT_EQ(RegisterIOPlugins(_FileKind3D, dir.File("no/such/folder").c_str()), 0);
     ASSERT_TRUE(zantest::WriteFileBytes(dir.File("plainfile"), {1}));
@@ -1214,9 +1269,8 @@ TEST(IoPlugins, MissingFoldersLoadNothing)
     EXPECT_TRUE(GetPluginLoadErrors().IsEmpty());
 }
 
-TEST(IoPlugins, DefaultFoldersComeFromTheEnvironmentThenTheLibrary)
+TEST_F(IoPlugins, DefaultFoldersComeFromTheEnvironmentThenTheLibrary)
 {
-    CPluginGuard plugins;
     const std::string missing = "/no/such/zan3d/plugins";
     {
         CScopedEnv env("ZAN3D_PLUGIN_PATH",
@@ -1241,9 +1295,8 @@ TEST(IoPlugins, DefaultFoldersComeFromTheEnvironmentThenTheLibrary)
     }
 }
 
-TEST(IoPlugins, SameObjectUnderAnotherNameIsLoadedOnce)
+TEST_F(IoPlugins, SameObjectUnderAnotherNameIsLoadedOnce)
 {
-    CPluginGuard plugins;
     zantest::CTempDir dir;
     const std::string original = ZAN3D_TEST_PLUGIN_DIR "/test_format_plugin.so";
     ASSERT_EQ(symlink(original.c_str(), dir.File("alias.so").c_str()), 0);

@@ -281,9 +281,10 @@ public:
     ///        then the lines of \p options' log (may be null) whose level is in it.
     /// \return the text; empty when nothing is in the mask.
     CXTString FormatIoReport(const CIoOptions* options, unsigned levelMask) const;
-    /// \brief Reports the operation: the report (`FormatIoReport`) goes to the log, and,
-    ///        unless the operation is silent, is shown when it holds an error or a warning
-    ///        or when \p options ask for the report (`_IoOptionsShowReport`).
+    /// \brief Reports the operation (`FormatIoReport`). Unless the operation is silent, a
+    ///        report that holds an error or a warning, or that \p options ask for
+    ///        (`_IoOptionsShowReport`), is shown in a message box (`ZanMessageBox`, which
+    ///        logs it; its caption is the file's name); any other report goes to the log file.
     /// \return false when there was nothing to report.
     bool ReportIoError(const CIoOptions* options, unsigned levelMask);
     bool ReportIoError(unsigned levelMask) { return ReportIoError(nullptr, levelMask); }
@@ -299,7 +300,9 @@ public:
     /// \return false, the store unchanged, when the class is 0 or the store cannot be written.
     static bool SaveIoParameters(bool import, const CCustomData& data, unsigned classCode);
     /// \brief The file that holds the stored parameters of \p classCode: one file per format
-    ///        in the configuration folder; empty when there is no configuration folder.
+    ///        in the configuration folder (`GetConfigDirectory`), named after the class
+    ///        ("format-3DIF.prefs", or its hexadecimal value when the code is not made of
+    ///        letters and digits); empty when there is no configuration folder.
     static CXTString GetIoParametersFile(unsigned classCode);
 
 private:
@@ -347,8 +350,8 @@ struct ZAN_API CIoPluginInfo
 /// else `plugins/` next to the library. Files are loaded in name order. A plug-in already
 /// loaded (same file, whatever the path that names it) is not loaded again. A folder that
 /// is missing or unreadable is skipped silently; a shared object that cannot be loaded,
-/// lacks the entry point, reports another ABI version or fails is skipped, and the reason
-/// is kept (`GetPluginLoadErrors`).
+/// lacks the entry point, reports another ABI version or fails is skipped; the reason is
+/// written to the log file and kept (`GetPluginLoadErrors`).
 /// \return the number of plug-ins loaded by this call.
 ZAN_API int RegisterIOPlugins(unsigned family, const char* path);
 /// \brief Frees the plug-ins loaded for a family that intersects \p family: their formats
