@@ -22,6 +22,21 @@ CTempDir::~CTempDir()
     std::filesystem::remove_all(m_Path, ec);
 }
 
+CScopedEnv::CScopedEnv(const char* name, std::optional<std::string> value) : m_Name(name)
+{
+    if (const char* old = std::getenv(name))
+        m_Old = old;
+    Set(value);
+}
+
+void CScopedEnv::Set(const std::optional<std::string>& value)
+{
+    if (value)
+        setenv(m_Name.c_str(), value->c_str(), 1);
+    else
+        unsetenv(m_Name.c_str());
+}
+
 std::vector<uint8_t> StoreToBytes(const std::function<void(CXArchive&)>& store)
 {
     CXMemFile file;

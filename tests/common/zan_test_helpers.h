@@ -4,6 +4,7 @@
 #include <3dzan/foundation/xarchive.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,21 @@ public:
 
 private:
     std::string m_Path;
+};
+
+/// Sets (or, with nullopt, removes) an environment variable and puts it back on destruction.
+class CScopedEnv
+{
+public:
+    CScopedEnv(const char* name, std::optional<std::string> value);
+    ~CScopedEnv() { Set(m_Old); }
+    CScopedEnv(const CScopedEnv&) = delete;
+    CScopedEnv& operator=(const CScopedEnv&) = delete;
+    void Set(const std::optional<std::string>& value);
+
+private:
+    std::string m_Name;
+    std::optional<std::string> m_Old;
 };
 
 /// The bytes \p store writes into a memory archive.

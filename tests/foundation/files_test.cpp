@@ -19,35 +19,10 @@
 #include <unistd.h>
 #include <vector>
 
+using zantest::CScopedEnv;
+
 namespace
 {
-// Sets (or, with no value, removes) an environment variable while it lives.
-class CScopedEnv
-{
-public:
-    CScopedEnv(const char* name, std::optional<std::string> value) : m_Name(name)
-    {
-        if (const char* old = getenv(name))
-            m_Old = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    ~CScopedEnv()
-    {
-        if (m_Old)
-            setenv(m_Name.c_str(), m_Old->c_str(), 1);
-        else
-            unsetenv(m_Name.c_str());
-    }
-    CScopedEnv(const CScopedEnv&) = delete;
-    CScopedEnv& operator=(const CScopedEnv&) = delete;
-
-private:
-    std::string m_Name;
-    std::optional<std::string> m_Old;
-};
 
 // Unregisters the formats a test registered, whatever the test's outcome.
 class CFormatGuard

@@ -22,36 +22,12 @@
 #include <thread>
 #include <vector>
 
+using zantest::CScopedEnv;
+
 namespace
 {
 namespace fs = std::filesystem;
 
-// Sets (or, with nullopt, removes) an environment variable and puts it back on destruction.
-class CScopedEnv
-{
-public:
-    CScopedEnv(const char* name, std::optional<std::string> value) : m_Name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_Old = old;
-        Set(value);
-    }
-    ~CScopedEnv() { Set(m_Old); }
-    CScopedEnv(const CScopedEnv&) = delete;
-    CScopedEnv& operator=(const CScopedEnv&) = delete;
-
-    void Set(const std::optional<std::string>& value)
-    {
-        if (value)
-            setenv(m_Name.c_str(), value->c_str(), 1);
-        else
-            unsetenv(m_Name.c_str());
-    }
-
-private:
-    std::string m_Name;
-    std::optional<std::string> m_Old;
-};
 
 std::string ReadText(const std::string& path)
 {
