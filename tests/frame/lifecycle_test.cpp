@@ -155,3 +155,26 @@ TEST_F(Lifecycle, PreferencesSurviveACloseAndALoad)
     EXPECT_EQ(bytes[2], 3);
     C3DPreferences::Get3DPreferences().RemoveValue(ZanTag("TEST"));
 }
+
+TEST_F(Lifecycle, ACorruptPreferencesFileIsIgnoredAndKeptUntilTheNextSave)
+{
+    // Destroy the singleton (as at application exit) so that the next use loads the file.
+    RunApplicationExitCallbacks();
+    ASSERT_FALSE(C3DPreferences::Exists());
+    ASSERT_TRUE(CreateConfigDirectory());
+    std::vector<uint8_t> garbage = {'Z', 'P', 'R', 'F', 0xFF, 0x00, 0x13, 0x37, 'x'};
+    std::string path = C3DPreferences::GetPreferencesFile().c_str();
+    ASSERT_TRUE(zantest::WriteFileBytes(path, garbage));
+
+    C3DPreferences& preferences = C3DPreferences::Get3DPreferences();
+    EXPECT_TRUE(preferences.GetValues().IsEmpty());
+    Init3DZan(_InitNoPlugins);
+    Init3DZan(_InitNoPlugins);
+    Close3DZan(_InitNoPlugins);
+    EXPECT_EQ(zantest::ReadFileBytes(path), garbage);
+
+    Close3DZan(_InitNoPlugins);
+    CCustomData saved;
+    EXPECT_TRUE(saved.LoadFromPrefs(path.c_str(), C3DPreferences::kFileId1,
+                                    C3DPreferences::kFileId2));
+}
