@@ -9,8 +9,11 @@
 // it was given: entries, strings and blocks grow as their bytes actually arrive, and the
 // archive checks each count against the bytes that remain.
 #include <3dzan/foundation/customdata.h>
+#include <3dzan/foundation/files.h>
 #include <3dzan/foundation/hashmap.h>
 #include <3dzan/foundation/xarchive.h>
+
+#include "posixio.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -195,40 +198,6 @@ void AppendId(CXTString& out, uint32_t id)
     out += '\'';
     out += CXTString(text, 4);
     out += '\'';
-}
-
-// Writes all of \p data to \p fd; false with errno set when it cannot.
-bool WriteAll(int fd, const uint8_t* data, size_t size)
-{
-    while (size > 0)
-    {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
-}
-
-// Reads exactly \p size bytes; false on error or when the file ends early.
-bool ReadAll(int fd, uint8_t* data, size_t size)
-{
-    while (size > 0)
-    {
-        ssize_t got = ::read(fd, data, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= size_t(got);
-    }
-    return true;
 }
 
 // Closes a descriptor on every way out of a function.
@@ -992,28 +961,7 @@ bool CCustomData::SaveToPrefs(const char* path, unsigned id1, unsigned id2) cons
     if (bytes.size() > kMaxPrefsBytes)
         return false;
 
-    // Write beside the target and rename over it, so that the target is either the old
-    // file or the complete new one, whatever happens in between.
-    std::string temporary = std::string(path) + ".tmp-XXXXXX";
-    CFileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.Get() < 0)
-        return false;
-    bool written = WriteAll(fd.Get(), bytes.data(), bytes.size()) && ::fsync(fd.Get()) == 0;
-    written = fd.Close() && written;
-    if (!written || ::rename(temporary.c_str(), path) != 0)
-    {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // Make the rename itself durable; the file is already complete, so a failure here
-    // cannot leave a damaged file and is not reported.
-    std::string folder(path);
-    size_t slash = folder.rfind('/');
-    folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash ? slash : 1);
-    CFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0)
-        ::fsync(dir.Get());
-    return true;
+    return fileWriteAtomic(path, bytes.data(), bytes.size());
 }
 
 bool CCustomData::LoadFromPrefs(const char* path, unsigned id1, unsigned id2)
@@ -1033,7 +981,7 @@ bool CCustomData::LoadFromPrefs(const char* path, unsigned id1, unsigned id2)
     try
     {
         std::vector<uint8_t> bytes(static_cast<size_t>(fileSize));
-        if (!ReadAll(fd.Get(), bytes.data(), bytes.size()))
+        if (!zan_detail::ReadAll(fd.Get(), bytes.data(), bytes.size()))
             return false;
         size_t bodySize = bytes.size() - kPrefsTrailerBytes;
         uint32_t stored;

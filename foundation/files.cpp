@@ -2,6 +2,7 @@
 #include <3dzan/foundation/files.h>
 
 #include "fileregistry.h"
+#include "posixio.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -9,6 +10,9 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -724,4 +728,73 @@ int CopyStringArray(CXArray<CXTString>& dst, const CXArray<CXTString>& src, bool
         dst.RemoveAll();
     dst.Append(src);
     return dst.GetSize();
+}
+
+namespace zan_detail
+{
+bool WriteAll(int fd, const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0)
+    {
+        ssize_t written = ::write(fd, bytes, size);
+        if (written < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, void* data, size_t size)
+{
+    char* bytes = static_cast<char*>(data);
+    while (size > 0)
+    {
+        ssize_t got = ::read(fd, bytes, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= size_t(got);
+    }
+    return true;
+}
+} // namespace zan_detail
+
+bool fileWriteAtomic(const char* path, const void* data, size_t size)
+{
+    if (!path || !*path || (!data && size))
+        return false;
+    // Write beside the target and rename over it, so that the target is either the old file
+    // or the complete new one whatever happens in between. Without the sync, a crash after
+    // the rename may leave an empty file in place of both.
+    std::string temporary = std::string(path) + ".tmp-XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = zan_detail::WriteAll(fd, data, size) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temporary.c_str(), path) != 0)
+    {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // Make the rename itself durable; the file is complete, so a failure here cannot leave a
+    // damaged file and is not reported.
+    std::string folder(path);
+    size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash ? slash : 1);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0)
+    {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }

@@ -3,6 +3,7 @@
 // the library write it, disks fail), so reading accepts anything and keeps what it can, and
 // nothing but an explicit write ever replaces it: a write goes to a temporary file in the
 // same folder, is synchronised, then renamed over the old file.
+#include <3dzan/foundation/files.h>
 #include <3dzan/foundation/profile.h>
 #include <3dzan/foundation/services.h>
 
@@ -519,42 +520,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text)
 {
     if (!CreateConfigDirectory())
         return false;
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = fchmod(fd, 0600) == 0;
-    const char* data = text.data();
-    size_t left = text.size();
-    while (ok && left > 0)
-    {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        ok = written > 0;
-        if (ok)
-        {
-            data += written;
-            left -= size_t(written);
-        }
-    }
-    // Without the sync, a crash after the rename may leave an empty file in place of both.
-    ok = ok && fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok)
-    {
-        unlink(temporary.c_str());
-        return false;
-    }
-    std::string folder = path.substr(0, path.rfind('/') + 1);
-    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0)
-    {
-        fsync(folderFd);
-        ::close(folderFd);
-    }
-    return true;
+    return fileWriteAtomic(path.c_str(), text.data(), text.size());
 }
 
 // Applies \p edit to a copy of the values and writes it; the cache takes the copy only when

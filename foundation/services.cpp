@@ -6,6 +6,8 @@
 // and they must still be able to log or report progress.
 #include <3dzan/foundation/services.h>
 
+#include "posixio.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -157,22 +159,6 @@ LogState& GetLogState()
 thread_local int t_LogLevel = 0;
 constexpr int kMaxLogIndent = 32;
 
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0)
-    {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
-}
 
 // ------------------------------------------------------------------- thread counts
 
@@ -440,7 +426,7 @@ void WriteToLogFileV(const char* format, va_list args)
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
-    WriteAll(fd, lines.data(), lines.size());
+    zan_detail::WriteAll(fd, lines.data(), lines.size());
     ::close(fd);
 }
 

@@ -163,6 +163,12 @@ ZAN_API CXArray<CFileExt> fileGetRegisteredFormats(unsigned kindMask = 0);
 // ---------------------------------------------------------------------------- paths
 
 /// \brief Whether \p path names an existing regular file (symbolic links are followed).
+/// \brief Replaces the file \p path by \p size bytes: they are written to a temporary file
+///        in the same folder, synchronised, then renamed over the target, so that a failure
+///        leaves the old file as it was. The new file has mode 0600.
+/// \return false (errno set) when the file could not be written; no temporary file is left.
+ZAN_API bool fileWriteAtomic(const char* path, const void* data, size_t size);
+
 ZAN_API bool fileExists(const char* path);
 /// \brief Whether \p path names an existing folder (symbolic links are followed).
 ZAN_API bool fileDirectoryExists(const char* path);
