@@ -1,0 +1,117 @@
+/// \file math.h
+/// \brief The arithmetic of transforms and rotations: 4 x 4 matrices, quaternions, the
+///        decomposition of an affine matrix into its parts and the axis swap codes.
+///
+/// Conventions shared by everything here:
+/// - Matrices act on column vectors: a point p becomes M p, so the translation sits in the
+///   last column ([0][3], [1][3], [2][3]) and `A * B` applies B first, then A.
+/// - A quaternion (x, y, z, w) turns into a matrix by the formulas of CQuaternion::GetMatrix.
+///   With that matrix, the quaternion of axis a and angle t (SetAxisAngle) turns points by t
+///   about a clockwise when seen from the tip of a (the rotate keys' matrix is the same).
+/// - The Hamilton product `p * q` is the rotation p followed by the rotation q:
+///   `(p * q).GetMatrix() == q.GetMatrix() * p.GetMatrix()`.
+/// - Angles are radians.
+#pragma once
+
+#include <3dzan/foundation/zandefs.h>
+
+class CXArchive;
+
+/// \brief A 4 x 4 matrix of \p T stored row by row; the identity on construction.
+///
+/// Instantiated in the library for float (the type of every transform and key) and double.
+/// Elements are read and written as `m[row][col]`.
+template <class T> class ZAN_API C4x4TMatrix
+{
+public:
+    /// \brief The identity.
+    C4x4TMatrix();
+    /// \brief The sixteen values at \p values, row by row.
+    explicit C4x4TMatrix(const T* values);
+    C4x4TMatrix(const C4x4TMatrix&) = default;
+    C4x4TMatrix& operator=(const C4x4TMatrix&) = default;
+    virtual ~C4x4TMatrix();
+
+    /// \brief Row \p row (0 to 3); `m[row][col]` is one element.
+    T* operator[](int row) { return m_Values[row]; }
+    const T* operator[](int row) const { return m_Values[row]; }
+    /// \brief The sixteen values, row by row.
+    T* ValPtr() { return &m_Values[0][0]; }
+    const T* ValPtr() const { return &m_Values[0][0]; }
+
+    void SetIdentity();
+    /// \brief Whether every element is within \p tolerance of the identity's.
+    bool IsIdentity(double tolerance = 0.0) const;
+    /// \brief Whether every element is within \p tolerance of \p other's.
+    bool IsEqual(const C4x4TMatrix& other, double tolerance) const;
+    /// \brief Element-wise exact comparison.
+    bool operator==(const C4x4TMatrix& other) const { return IsEqual(other, 0.0); }
+    bool operator!=(const C4x4TMatrix& other) const { return !IsEqual(other, 0.0); }
+
+    /// \brief The product this × \p other (\p other applies first).
+    C4x4TMatrix operator*(const C4x4TMatrix& other) const;
+    /// \brief this = this × \p other.
+    C4x4TMatrix& operator*=(const C4x4TMatrix& other);
+
+    /// \brief Transforms the point \p in (x, y, z): out = upper 3 × 4 part × (x, y, z, 1).
+    ///        The last row is not used (affine transform). \p in and \p out may be the same.
+    void TransformPoint(const T* in, T* out) const;
+    /// \brief Transforms the direction \p in (x, y, z) by the upper 3 × 3 part only.
+    ///        \p in and \p out may be the same.
+    void TransformVector(const T* in, T* out) const;
+
+    /// \brief Exchanges rows and columns.
+    void Transpose();
+    /// \brief The determinant of the whole 4 × 4 matrix, computed in double.
+    double GetDeterminant() const;
+    /// \brief The inverse of the whole 4 × 4 matrix, computed in double.
+    /// \return false, and \p inverse untouched, when the matrix has a non-finite element or is
+    ///         singular: |det| at most 1e-14 × the product of its row lengths.
+    bool GetInverse(C4x4TMatrix& inverse) const;
+    /// \brief Replaces the matrix by its inverse; false, and nothing changed, as GetInverse.
+    bool Invert();
+
+    /// \brief Stores or loads the sixteen values row by row, each in the archive's encoding of
+    ///        T (four bytes for float). A load that fails leaves the matrix unchanged.
+    virtual void Serialize(CXArchive& ar);
+
+protected:
+    T m_Values[4][4];
+};
+
+/// \brief The bits of an axis swap code. One exchange (bits 0 to 2) and one mirror
+///        (bits 4 to 6) may be combined; no other bit may be set.
+enum _XYZ_SWAP
+{
+    _SwapXY = 0x01,
+    _SwapXZ = 0x02,
+    _SwapYZ = 0x04,
+    _MirrorX = 0x10,
+    _MirrorY = 0x20,
+    _MirrorZ = 0x40
+};
+
+/// \brief Reads an axis swap code.
+/// \param axisA, axisB the two exchanged axes (0 x, 1 y, 2 z), axisA < axisB, or both −1.
+/// \param mirrorAxis the negated axis, or −1.
+/// \return false, with the outputs untouched, for 0 and for an invalid code: more than one
+///         exchange bit, more than one mirror bit, or a bit outside 0x77.
+ZAN_API bool GetXYZSwap(unsigned code, int& axisA, int& axisB, int& mirrorAxis);
+
+/// \brief The transform \p m expressed in the axes of a swap code.
+///
+/// With P the permutation of the two exchanged axes and D the reflection of the mirrored
+/// axis, the result is D·(P·m·P)·D: rows and columns of the exchanged axes swapped
+/// (translation included), then row and column of the mirrored axis negated (its diagonal
+/// element unchanged). Returns \p m for 0 and for an invalid code.
+/// A code that mirrors one of its exchanged axes is undone by the code that mirrors the other
+/// one (0x11 by 0x21); every other code is its own inverse.
+ZAN_API C4x4TMatrix<float> AdjustMatrix(unsigned code, const C4x4TMatrix<float>& m);
+
+/// \brief Re-expresses a matrix whose columns are written in the old axes.
+///
+/// The translation components of the exchanged axes are exchanged and the matrix is
+/// multiplied on the right by P (its columns of those axes exchanged); then, for a mirror,
+/// the translation component of that axis is negated and the matrix multiplied on the right
+/// by D (that column negated). Returns \p m for 0 and for an invalid code.
+ZAN_API C4x4TMatrix<float> SwapMatrix(unsigned code, const C4x4TMatrix<float>& m);
