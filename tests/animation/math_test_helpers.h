@@ -38,6 +38,18 @@ inline double LinearScale(const C4x4TMatrix<float>& m)
     return s;
 }
 
+/// Distance between two rotations' quaternions, up to the sign that does not change them.
+inline double QuatDistance(const CQuaternion& a, const CQuaternion& b)
+{
+    double plus = 0.0, minus = 0.0;
+    for (int i = 0; i < 4; ++i)
+    {
+        plus = std::max(plus, std::fabs(double(a[i]) - b[i]));
+        minus = std::max(minus, std::fabs(double(a[i]) + b[i]));
+    }
+    return std::min(plus, minus);
+}
+
 class CRandom
 {
 public:
@@ -45,6 +57,19 @@ public:
 
     double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(m_Engine); }
     int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(m_Engine); }
+
+    /// A unit quaternion spread evenly over the rotations.
+    CQuaternion UnitQuaternion()
+    {
+        std::normal_distribution<double> n;
+        for (;;)
+        {
+            const double x = n(m_Engine), y = n(m_Engine), z = n(m_Engine), w = n(m_Engine);
+            const double len = std::sqrt(x * x + y * y + z * z + w * w);
+            if (len > 1e-3)
+                return CQuaternion(float(x / len), float(y / len), float(z / len), float(w / len));
+        }
+    }
 
     /// Sixteen values in [lo, hi].
     C4x4TMatrix<float> Matrix(double lo, double hi)

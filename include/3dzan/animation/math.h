@@ -115,3 +115,87 @@ ZAN_API C4x4TMatrix<float> AdjustMatrix(unsigned code, const C4x4TMatrix<float>&
 /// the translation component of that axis is negated and the matrix multiplied on the right
 /// by D (that column negated). Returns \p m for 0 and for an invalid code.
 ZAN_API C4x4TMatrix<float> SwapMatrix(unsigned code, const C4x4TMatrix<float>& m);
+
+/// \brief A rotation as a quaternion: the vector part (x, y, z), then the scalar w.
+///
+/// Rotations are unit quaternions; q and −q are the same rotation. See the file comment for
+/// the matrix and product conventions.
+class ZAN_API CQuaternion
+{
+public:
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    float w = 1.0f;
+
+    /// \brief The identity (0, 0, 0, 1).
+    CQuaternion() = default;
+    CQuaternion(float qx, float qy, float qz, float qw) : x(qx), y(qy), z(qz), w(qw) {}
+    /// \brief The four values x, y, z, w at \p values.
+    explicit CQuaternion(const float* values);
+    /// \brief The rotation of the three Euler angles: bank about Z first, then pitch about X,
+    ///        then heading about Y. GetHPBAngles gives them back.
+    CQuaternion(double heading, double pitch, double bank);
+
+    /// \brief Component \p index: 0 x, 1 y, 2 z, 3 w.
+    /// \throw CXInvalidArgException for an index outside [0, 3].
+    float& operator[](int index);
+    float operator[](int index) const;
+    /// \brief x, y, z, w in that order.
+    float* ValPtr() { return &x; }
+    const float* ValPtr() const { return &x; }
+
+    /// \brief The four-component dot product, in double.
+    static double Dot(const CQuaternion& a, const CQuaternion& b);
+    /// \brief Spherical interpolation from \p a (t = 0) to \p b (t = 1) along the shorter arc.
+    ///
+    /// With d = a·b: when 1 − |d| > 1e-6, θ = acos|d|, sa = sin((1 − t)θ) / sin θ,
+    /// sb = sin(tθ) / sin θ; otherwise sa = 1 − t, sb = t. When d < 0, sb is negated.
+    /// The result sa·a + sb·b is not renormalised.
+    static CQuaternion Slerp(const CQuaternion& a, const CQuaternion& b, float t);
+
+    /// \brief sqrt(x² + y² + z² + w²), in double.
+    double Magnitude() const;
+    double MagnitudeSquared() const;
+    /// \brief Divides the components by the magnitude.
+    /// \return false, and nothing changed, when the magnitude is 0 or not finite.
+    bool Normalize();
+
+    /// \brief The Hamilton product this × \p other: this rotation, then \p other.
+    CQuaternion operator*(const CQuaternion& other) const;
+    CQuaternion& operator*=(const CQuaternion& other);
+    /// \brief Composes the further rotation \p other: this = this × \p other.
+    void Rotate(const CQuaternion& other);
+
+    /// \brief Component-wise scaling; dividing by 0 gives non-finite components.
+    CQuaternion operator*(double factor) const;
+    CQuaternion operator/(double divisor) const;
+    CQuaternion operator+(const CQuaternion& other) const;
+    /// \brief All four components negated (the same rotation).
+    CQuaternion operator-() const;
+    /// \brief Exact component-wise comparison (q and −q differ).
+    bool operator==(const CQuaternion& other) const;
+    bool operator!=(const CQuaternion& other) const { return !(*this == other); }
+
+    /// \brief The rotation of the upper 3 × 3 part of \p m.
+    ///
+    /// Scale and shear are removed first by polar decomposition, exactly as Decompose does,
+    /// so a scaled rotation gives its rotation; a mirroring matrix gives the rotation of its
+    /// negation. The identity when \p m has a non-finite element.
+    CQuaternion& operator=(const C4x4TMatrix<float>& m);
+
+    /// \brief The rotation matrix, computed in double with n = 1 / (x² + y² + z² + w²):
+    ///   - row 0: (x² − y² − z² + w²)·n, 2(xy + zw)·n, 2(xz − yw)·n, 0
+    ///   - row 1: 2(xy − zw)·n, (−x² + y² − z² + w²)·n, 2(yz + xw)·n, 0
+    ///   - row 2: 2(xz + yw)·n, 2(yz − xw)·n, (−x² − y² + z² + w²)·n, 0
+    ///   - row 3: 0, 0, 0, 1
+    ///
+    /// The identity for the zero quaternion and for non-finite components.
+    C4x4TMatrix<float> GetMatrix() const;
+
+    /// \brief The Euler angles of the rotation, the inverse of the three-angle constructor:
+    ///        pitch in [−π/2, π/2], heading and bank in [−π, π]. At gimbal lock
+    ///        (|pitch| = π/2) the bank is 0 and the heading carries the whole turn about Y.
+    ///        All three are 0 for a quaternion that cannot be normalised.
+    void GetHPBAngles(double& heading, double& pitch, double& bank) const;
+};
