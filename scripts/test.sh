@@ -5,14 +5,16 @@
 #
 #   scripts/test.sh            the suite (what CI runs)
 #   scripts/test.sh --asan     the suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   scripts/test.sh --tsan     the tests of concurrent use under ThreadSanitizer
 #   ZAN3D_FUZZ_SECONDS=0       skips the fuzzing step; any other value sets its length
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 preset=ci
-if [[ "${1:-}" == "--asan" ]]; then
-    preset=asan
-fi
+case "${1:-}" in
+--asan) preset=asan ;;
+--tsan) preset=tsan ;; # only the tests of concurrent use
+esac
 
 scripts/install-deps.sh
 

@@ -1,4 +1,8 @@
+#include <3dzan/foundation/files.h>
 #include <3dzan/preferences.h>
+
+#include <algorithm>
+#include <cstring>
 
 namespace
 {
@@ -53,6 +57,8 @@ void C3DPreferences::Init()
     // A missing or damaged file leaves the defaults; it is replaced only by the next Save.
     if (IsPreferencesSavingEnabled())
         m_Values.LoadFromPrefs(GetPreferencesFile(), kFileId1, kFileId2);
+    m_Values.GetStringArray(kTexturePathsId, m_TexturePaths);
+    m_Values.GetStringArray(kLWPathsId, m_LWPaths);
 }
 
 bool C3DPreferences::Save() const
@@ -71,19 +77,147 @@ CCustomData C3DPreferences::GetValues() const
     return m_Values;
 }
 
-bool C3DPreferences::GetBinaryData(unsigned id, CXArray<unsigned char>& data) const
+float C3DPreferences::GetSmoothAngle() const
 {
     CXSingleLock lock(&m_Lock, true);
-    size_t size = 0;
-    const uint8_t* bytes = m_Values.GetBytes(id, size);
-    if (!bytes && size == 0 && m_Values.GetKind(id) != _CustomDataBytes)
+    return m_Values.GetFloat(kSmoothAngleId, 0.54105204f);
+}
+
+void C3DPreferences::SetSmoothAngle(float angle)
+{
+    double degrees = double(angle) * 180.0 / 3.14159265358979323846;
+    if (!(degrees >= 0.0 && degrees <= 180.005)) // NaN is refused too
+        return;
+    CXSingleLock lock(&m_Lock, true);
+    m_Values.SetFloat(kSmoothAngleId, angle);
+}
+
+unsigned C3DPreferences::GetSmoothMode() const
+{
+    CXSingleLock lock(&m_Lock, true);
+    return m_Values.GetUInt(kSmoothModeId, 2);
+}
+
+void C3DPreferences::SetSmoothMode(unsigned mode)
+{
+    if (mode == 0)
+        return;
+    CXSingleLock lock(&m_Lock, true);
+    m_Values.SetUInt(kSmoothModeId, mode);
+}
+
+unsigned C3DPreferences::GetPatchLevel() const
+{
+    CXSingleLock lock(&m_Lock, true);
+    return m_Values.GetUInt(kPatchLevelId, 1);
+}
+
+void C3DPreferences::SetPatchLevel(unsigned level)
+{
+    CXSingleLock lock(&m_Lock, true);
+    m_Values.SetUInt(kPatchLevelId, level);
+}
+
+float C3DPreferences::GetViewAngle() const
+{
+    CXSingleLock lock(&m_Lock, true);
+    return m_Values.GetFloat(kViewAngleId, 0.5235988f);
+}
+
+void C3DPreferences::SetViewAngle(float angle)
+{
+    CXSingleLock lock(&m_Lock, true);
+    m_Values.SetFloat(kViewAngleId, angle);
+}
+
+CXArray<CXTString> C3DPreferences::GetTexturePaths() const
+{
+    CXSingleLock lock(&m_Lock, true);
+    return m_TexturePaths;
+}
+
+void C3DPreferences::SetTexturePaths(const CXArray<CXTString>& paths)
+{
+    CXSingleLock lock(&m_Lock, true);
+    m_TexturePaths = paths;
+    m_Values.SetStringArray(kTexturePathsId, paths);
+}
+
+CXArray<CXTString> C3DPreferences::GetLWPaths() const
+{
+    CXSingleLock lock(&m_Lock, true);
+    return m_LWPaths;
+}
+
+void C3DPreferences::SetLWPaths(const CXArray<CXTString>& paths)
+{
+    CXSingleLock lock(&m_Lock, true);
+    m_LWPaths = paths;
+    m_Values.SetStringArray(kLWPathsId, paths);
+}
+
+CXTString C3DPreferences::GetSketchupPath() const
+{
+    CXTString path;
+    {
+        CXSingleLock lock(&m_Lock, true);
+        path = m_Values.GetString(kSketchupPathId);
+    }
+    return !path.IsEmpty() && fileExists(path) ? path : CXTString(GetApplicationPath());
+}
+
+bool C3DPreferences::SetSketchupPath(const CXTString& path)
+{
+    if (!fileExists(path))
         return false;
-    data.SetSize(int(size));
-    std::copy(bytes, bytes + size, data.GetData());
+    CXSingleLock lock(&m_Lock, true);
+    m_Values.SetString(kSketchupPathId, path);
     return true;
 }
 
-void C3DPreferences::SetBinaryData(unsigned id, const void* data, size_t size)
+bool C3DPreferences::GetMayaPath(CXTString& path, unsigned& check) const
+{
+    CXSingleLock lock(&m_Lock, true);
+    if (m_Values.GetKind(kMayaPathId) != _CustomDataString)
+        return false;
+    path = m_Values.GetString(kMayaPathId);
+    check = m_Values.GetUInt(kMayaCheckId);
+    return true;
+}
+
+void C3DPreferences::SetMayaPath(const CXTString& path, unsigned check)
+{
+    CXSingleLock lock(&m_Lock, true);
+    m_Values.SetString(kMayaPathId, path);
+    m_Values.SetUInt(kMayaCheckId, check);
+}
+
+bool C3DPreferences::GetBinaryData(unsigned id, void* data, unsigned size) const
+{
+    CXSingleLock lock(&m_Lock, true);
+    if (m_Values.GetKind(id) != _CustomDataBytes)
+        return false;
+    size_t stored = 0;
+    const uint8_t* bytes = m_Values.GetBytes(id, stored);
+    if (data && bytes)
+        std::memcpy(data, bytes, std::min<size_t>(stored, size));
+    return true;
+}
+
+bool C3DPreferences::GetBinaryData(unsigned id, CXArray<unsigned char>& data) const
+{
+    CXSingleLock lock(&m_Lock, true);
+    if (m_Values.GetKind(id) != _CustomDataBytes)
+        return false;
+    size_t size = 0;
+    const uint8_t* bytes = m_Values.GetBytes(id, size);
+    data.SetSize(int(size));
+    if (size)
+        std::memcpy(data.GetData(), bytes, size);
+    return true;
+}
+
+void C3DPreferences::SetBinaryData(unsigned id, const void* data, unsigned size)
 {
     CXSingleLock lock(&m_Lock, true);
     m_Values.SetBytes(id, data, size);
