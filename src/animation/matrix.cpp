@@ -95,6 +95,38 @@ template <class T> void C4x4TMatrix<T>::TransformVector(const T* in, T* out) con
     out[2] = r[2];
 }
 
+template <class T> C3DTPoint<T> C4x4TMatrix<T>::TransformPoint(const C3DTPoint<T>& p) const
+{
+    C3DTPoint<T> r(p);
+    const T in[3] = {p.m_X, p.m_Y, p.m_Z};
+    T out[3];
+    TransformPoint(in, out);
+    r.Set(out[0], out[1], out[2]);
+    return r;
+}
+
+template <class T> C3DTVector<T> C4x4TMatrix<T>::TransformVector(const C3DTVector<T>& v) const
+{
+    C3DTVector<T> r(v);
+    const T in[3] = {v.m_X, v.m_Y, v.m_Z};
+    T out[3];
+    TransformVector(in, out);
+    r.Set(out[0], out[1], out[2]);
+    return r;
+}
+
+template <class T> C3DTVector<T> C4x4TMatrix<T>::GetTranslation() const
+{
+    return C3DTVector<T>(m_Values[0][3], m_Values[1][3], m_Values[2][3]);
+}
+
+template <class T> void C4x4TMatrix<T>::SetTranslation(const C3DTVector<T>& t)
+{
+    m_Values[0][3] = t.m_X;
+    m_Values[1][3] = t.m_Y;
+    m_Values[2][3] = t.m_Z;
+}
+
 template <class T> void C4x4TMatrix<T>::Transpose()
 {
     for (int i = 0; i < 4; ++i)

@@ -118,6 +118,11 @@ CQuaternion::CQuaternion(const float* values)
 {
 }
 
+CQuaternion::CQuaternion(const C3DTVector<float>& axis, double angle)
+{
+    SetAxisAngle(axis, angle);
+}
+
 CQuaternion::CQuaternion(double heading, double pitch, double bank)
 {
     // Each factor is the quaternion of one axis-angle turn; the product applies its left
@@ -148,6 +153,46 @@ float& CQuaternion::operator[](int index)
 float CQuaternion::operator[](int index) const
 {
     return const_cast<CQuaternion&>(*this)[index];
+}
+
+void CQuaternion::SetAxisAngle(const C3DTVector<float>& axis, double angle)
+{
+    double ax = axis.m_X, ay = axis.m_Y, az = axis.m_Z;
+    const double length = std::sqrt(ax * ax + ay * ay + az * az);
+    if (length > 1e-15)
+    {
+        ax /= length;
+        ay /= length;
+        az /= length;
+    }
+    const double s = std::sin(angle / 2.0);
+    *this = ToFloat({ax * s, ay * s, az * s, std::cos(angle / 2.0)});
+}
+
+bool CQuaternion::GetAxisAngle(C3DTVector<float>& axis, double& angle) const
+{
+    const double m = Magnitude();
+    if (m > 0.0 && std::isfinite(m))
+    {
+        const double qw = std::clamp(w / m, -1.0, 1.0);
+        const double s = std::sqrt(1.0 - qw * qw);
+        if (s >= 1e-6)
+        {
+            angle = 2.0 * std::acos(qw);
+            axis.Set(float(x / m / s), float(y / m / s), float(z / m / s));
+            return true;
+        }
+    }
+    angle = 0.0;
+    axis.Set(1.0f, 0.0f, 0.0f);
+    return false;
+}
+
+bool CQuaternion::IsValid() const
+{
+    C3DTVector<float> axis;
+    double angle;
+    return GetAxisAngle(axis, angle);
 }
 
 double CQuaternion::Dot(const CQuaternion& a, const CQuaternion& b)
@@ -214,6 +259,11 @@ void CQuaternion::Rotate(const CQuaternion& other)
     *this *= other;
 }
 
+void CQuaternion::Rotate(const C3DTVector<float>& axis, double angle)
+{
+    *this *= CQuaternion(axis, angle);
+}
+
 CQuaternion CQuaternion::operator*(double factor) const
 {
     return ToFloat({x * factor, y * factor, z * factor, w * factor});
@@ -256,6 +306,12 @@ CQuaternion& CQuaternion::operator=(const C4x4TMatrix<float>& m)
             for (double& v : row)
                 v = -v;
     *this = RotationToQuaternion(q);
+    return *this;
+}
+
+CQuaternion& CQuaternion::operator=(const C3DTVector<float>& v)
+{
+    *this = CQuaternion(v.m_X, v.m_Y, v.m_Z, 0.0f);
     return *this;
 }
 

@@ -229,3 +229,31 @@ TEST(Matrix, ArchiveHoldsSixteenFloatsRowByRow)
     EXPECT_EQ(zantest::RoundTrip(d, dLoaded).size(), 128u);
     EXPECT_EQ(dLoaded, d);
 }
+
+TEST(Matrix, PointsAndVectorsKeepTheirFlags)
+{
+    CRandom random(12);
+    const C4x4TMatrix<float> m = random.AffineMatrix(-2, 2);
+    C3DTPoint<float> p(1.5f, -2.0f, 0.25f);
+    p.SetFlags(_PointBorder);
+    const C3DTPoint<float> moved = m.TransformPoint(p);
+    float raw[3] = {p.m_X, p.m_Y, p.m_Z};
+    m.TransformPoint(raw, raw);
+    EXPECT_EQ(moved, C3DTPoint<float>(raw[0], raw[1], raw[2]));
+    EXPECT_EQ(moved.GetFlags(), unsigned(_PointBorder));
+
+    C3DTVector<float> v(1.5f, -2.0f, 0.25f);
+    v.SetFlags(0x80);
+    const C3DTVector<float> turned = m.TransformVector(v);
+    float rawV[3] = {v.m_X, v.m_Y, v.m_Z};
+    m.TransformVector(rawV, rawV);
+    EXPECT_EQ(turned, C3DTVector<float>(rawV[0], rawV[1], rawV[2]));
+    EXPECT_EQ(turned.GetFlags(), 0x80u);
+
+    C4x4TMatrix<float> t;
+    t.SetTranslation(C3DTVector<float>(4, 5, 6));
+    EXPECT_EQ(t[1][3], 5.0f);
+    EXPECT_EQ(t.GetTranslation(), C3DTVector<float>(4, 5, 6));
+    EXPECT_EQ(t.TransformPoint(C3DTPoint<float>(1, 1, 1)), C3DTPoint<float>(5, 6, 7));
+    EXPECT_EQ(t.TransformVector(C3DTVector<float>(1, 1, 1)), C3DTVector<float>(1, 1, 1));
+}

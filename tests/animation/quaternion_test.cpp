@@ -284,3 +284,89 @@ TEST(Quaternion, EulerAnglesAtGimbalLockKeepTheRotation)
     CQuaternion(NAN, 0, 0, 1).GetHPBAngles(h, p, b);
     EXPECT_EQ(h, 0.0);
 }
+
+TEST(Quaternion, AxisAngleRoundTrip)
+{
+    CQuaternion q;
+    q.SetAxisAngle(C3DTVector<float>(0, 0, 2), kPi);
+    EXPECT_NEAR(q.x, 0.0, 1e-7);
+    EXPECT_NEAR(q.y, 0.0, 1e-7);
+    EXPECT_NEAR(q.z, 1.0, 1e-7);
+    EXPECT_NEAR(q.w, 0.0, 1e-7);
+
+    CRandom random(58);
+    for (int n = 0; n < 300; ++n)
+    {
+        C3DTVector<float> axis(float(random.Uniform(-2, 2)), float(random.Uniform(-2, 2)),
+                               float(random.Uniform(-2, 2)));
+        const double angle = random.Uniform(0.01, 2 * kPi - 0.01);
+        const CQuaternion fromCtor(axis, angle);
+        q = CQuaternion(1, 2, 3, 4);
+        q.SetAxisAngle(axis, angle);
+        EXPECT_EQ(q, fromCtor);
+        EXPECT_NEAR(q.Magnitude(), 1.0, 1e-6);
+        EXPECT_LT(MaxDiff(q.GetMatrix(), AxisAngleMatrix(axis.m_X, axis.m_Y, axis.m_Z, angle)),
+                  1e-6);
+
+        C3DTVector<float> backAxis;
+        double backAngle = -1;
+        ASSERT_TRUE((q * 2.5).GetAxisAngle(backAxis, backAngle)) << "read after normalising";
+        EXPECT_TRUE(q.IsValid());
+        EXPECT_NEAR(backAngle, angle, 1e-5);
+        axis.Normalize();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(backAxis[i], axis[i], 1e-4) << n;
+
+        // A further rotation about an axis composes like the product with its quaternion.
+        CQuaternion turned = q;
+        const C3DTVector<float> other(0.3f, -1, 0.5f);
+        turned.Rotate(other, 0.8);
+        EXPECT_EQ(turned, q * CQuaternion(other, 0.8));
+    }
+
+    // A zero axis is used as it is.
+    q.SetAxisAngle(C3DTVector<float>(0, 0, 0), 1.0);
+    EXPECT_EQ(q, CQuaternion(0, 0, 0, float(std::cos(0.5))));
+}
+
+TEST(Quaternion, AxisAngleOfNoRotationIsRefused)
+{
+    const CQuaternion cases[] = {CQuaternion(), CQuaternion(0, 0, 0, -3), CQuaternion(0, 0, 0, 0),
+                                 CQuaternion(NAN, 0, 0, 1), CQuaternion(1e-8f, 0, 0, 1)};
+    for (const CQuaternion& q : cases)
+    {
+        C3DTVector<float> axis(7, 8, 9);
+        double angle = 5;
+        EXPECT_FALSE(q.GetAxisAngle(axis, angle));
+        EXPECT_FALSE(q.IsValid());
+        EXPECT_EQ(angle, 0.0);
+        EXPECT_EQ(axis, C3DTVector<float>(1, 0, 0));
+    }
+    // Not normalised on input: (0, 0, 2, 0) is the half turn about Z.
+    C3DTVector<float> axis;
+    double angle;
+    ASSERT_TRUE(CQuaternion(0, 0, 2, 0).GetAxisAngle(axis, angle));
+    EXPECT_EQ(axis, C3DTVector<float>(0, 0, 1));
+    EXPECT_NEAR(angle, kPi, 1e-12);
+}
+
+TEST(Quaternion, PureVectorTurnsAsTheMatrixDoes)
+{
+    CRandom random(59);
+    for (int n = 0; n < 100; ++n)
+    {
+        const CQuaternion q = random.UnitQuaternion();
+        const C3DTVector<float> v(float(random.Uniform(-3, 3)), float(random.Uniform(-3, 3)),
+                                  float(random.Uniform(-3, 3)));
+        CQuaternion pure(9, 9, 9, 9);
+        pure = v;
+        EXPECT_EQ(pure, CQuaternion(v.m_X, v.m_Y, v.m_Z, 0));
+        const CQuaternion conjugate(-q.x, -q.y, -q.z, q.w);
+        const CQuaternion turned = conjugate * pure * q;
+        const C3DTVector<float> expected = q.GetMatrix().TransformVector(v);
+        EXPECT_NEAR(turned.w, 0.0, 1e-5);
+        EXPECT_NEAR(turned.x, expected.m_X, 1e-5);
+        EXPECT_NEAR(turned.y, expected.m_Y, 1e-5);
+        EXPECT_NEAR(turned.z, expected.m_Z, 1e-5);
+    }
+}

@@ -13,7 +13,7 @@
 /// - Angles are radians.
 #pragma once
 
-#include <3dzan/foundation/zandefs.h>
+#include <3dzan/geometry/points.h>
 
 class CXArchive;
 
@@ -59,6 +59,14 @@ public:
     /// \brief Transforms the direction \p in (x, y, z) by the upper 3 × 3 part only.
     ///        \p in and \p out may be the same.
     void TransformVector(const T* in, T* out) const;
+    /// \brief The point \p p transformed (translation included); its flags are kept.
+    C3DTPoint<T> TransformPoint(const C3DTPoint<T>& p) const;
+    /// \brief The direction \p v transformed by the upper 3 × 3 part; its flags are kept.
+    C3DTVector<T> TransformVector(const C3DTVector<T>& v) const;
+
+    /// \brief The translation column ([0][3], [1][3], [2][3]).
+    C3DTVector<T> GetTranslation() const;
+    void SetTranslation(const C3DTVector<T>& t);
 
     /// \brief Exchanges rows and columns.
     void Transpose();
@@ -133,6 +141,8 @@ public:
     CQuaternion(float qx, float qy, float qz, float qw) : x(qx), y(qy), z(qz), w(qw) {}
     /// \brief The four values x, y, z, w at \p values.
     explicit CQuaternion(const float* values);
+    /// \brief The rotation of \p angle about \p axis (see SetAxisAngle).
+    CQuaternion(const C3DTVector<float>& axis, double angle);
     /// \brief The rotation of the three Euler angles: bank about Z first, then pitch about X,
     ///        then heading about Y. GetHPBAngles gives them back.
     CQuaternion(double heading, double pitch, double bank);
@@ -144,6 +154,20 @@ public:
     /// \brief x, y, z, w in that order.
     float* ValPtr() { return &x; }
     const float* ValPtr() const { return &x; }
+
+    /// \brief (x, y, z) = axis × sin(angle / 2), w = cos(angle / 2).
+    ///
+    /// The axis is normalised first when its length exceeds 1e-15, and used as it is
+    /// otherwise (a zero axis gives (0, 0, 0, cos(angle / 2))).
+    void SetAxisAngle(const C3DTVector<float>& axis, double angle);
+    /// \brief The unit axis and the angle in [0, 2π] of the normalised quaternion.
+    ///
+    /// angle = 2·acos(w). With s = sqrt(1 − w²) below 1e-6 (no rotation, or a full turn), or a
+    /// quaternion that cannot be normalised, the result is false with angle 0 and axis
+    /// (1, 0, 0). Only the components of \p axis are written, not its flags.
+    bool GetAxisAngle(C3DTVector<float>& axis, double& angle) const;
+    /// \brief The result of GetAxisAngle: false for the identity and for degenerate values.
+    bool IsValid() const;
 
     /// \brief The four-component dot product, in double.
     static double Dot(const CQuaternion& a, const CQuaternion& b);
@@ -166,6 +190,8 @@ public:
     CQuaternion& operator*=(const CQuaternion& other);
     /// \brief Composes the further rotation \p other: this = this × \p other.
     void Rotate(const CQuaternion& other);
+    /// \brief Composes the further rotation of \p angle about \p axis.
+    void Rotate(const C3DTVector<float>& axis, double angle);
 
     /// \brief Component-wise scaling; dividing by 0 gives non-finite components.
     CQuaternion operator*(double factor) const;
@@ -183,6 +209,9 @@ public:
     /// so a scaled rotation gives its rotation; a mirroring matrix gives the rotation of its
     /// negation. The identity when \p m has a non-finite element.
     CQuaternion& operator=(const C4x4TMatrix<float>& m);
+    /// \brief The pure quaternion of a vector: (x, y, z) = \p v, w = 0. With it the product
+    ///        conj(q)·v·q turns v as q's matrix does.
+    CQuaternion& operator=(const C3DTVector<float>& v);
 
     /// \brief The rotation matrix, computed in double with n = 1 / (x² + y² + z² + w²):
     ///   - row 0: (x² − y² − z² + w²)·n, 2(xy + zw)·n, 2(xz − yw)·n, 0
