@@ -116,6 +116,51 @@ void Jacobi(Mat3 s, Mat3& v, std::array<double, 3>& k)
     k = {s[0][0], s[1][1], s[2][2]};
 }
 
+// Among the signed column permutations of the orthogonal v that are proper rotations, the
+// one with the largest trace (the smallest angle); k follows its columns.
+void Snuggle(Mat3& v, std::array<double, 3>& k)
+{
+    static const int kPermutations[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2},
+                                            {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+    const bool vProper = zan_animation::Determinant3(v) > 0.0;
+    double bestTrace = -10.0;
+    Mat3 best = v;
+    std::array<double, 3> bestK = k;
+    for (int p = 0; p < 6; ++p)
+    {
+        const int* perm = kPermutations[p];
+        // Column j of the candidate is sign[j]·v[:, perm[j]]; its trace is maximised by the
+        // sign of each diagonal element, and a determinant of −1 is fixed by flipping the
+        // smallest one.
+        const bool oddPermutation = p == 1 || p == 2 || p == 5;
+        double sign[3];
+        int flips = 0, smallest = 0;
+        for (int j = 0; j < 3; ++j)
+        {
+            sign[j] = v[j][perm[j]] >= 0.0 ? 1.0 : -1.0;
+            flips += sign[j] < 0.0;
+            if (std::fabs(v[j][perm[j]]) < std::fabs(v[smallest][perm[smallest]]))
+                smallest = j;
+        }
+        const bool proper = vProper != oddPermutation ? (flips % 2 == 0) : (flips % 2 == 1);
+        if (!proper)
+            sign[smallest] = -sign[smallest];
+        double trace = 0.0;
+        for (int j = 0; j < 3; ++j)
+            trace += sign[j] * v[j][perm[j]];
+        if (trace > bestTrace)
+        {
+            bestTrace = trace;
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    best[i][j] = sign[j] * v[i][perm[j]];
+            bestK = {k[perm[0]], k[perm[1]], k[perm[2]]};
+        }
+    }
+    v = best;
+    k = bestK;
+}
+
 // Newton iteration for the orthogonal polar factor of a well-conditioned a.
 bool PolarNewton(const Mat3& a, Mat3& q)
 {
@@ -207,15 +252,16 @@ void PolarRankDeficient(const Mat3& a, Mat3& q)
         u[1] = Cross(u[0], e);
         Normalize3(u[1]);
     }
-    u[2] = Cross(u[0], u[1]);
-    // q = Σ uₙ·vₙᵀ; u2 is free, so choose its sign to make q a proper rotation.
+    if (rank < 3)
+        u[2] = Cross(u[0], u[1]);
+    // q = Σ uₙ·vₙᵀ. A completed u2 is free, so its sign makes q a proper rotation.
     auto build = [&]() {
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
                 q[i][j] = u[0][i] * vs[0][j] + u[1][i] * vs[1][j] + u[2][i] * vs[2][j];
     };
     build();
-    if (zan_animation::Determinant3(q) < 0.0)
+    if (rank < 3 && zan_animation::Determinant3(q) < 0.0)
     {
         for (double& c : u[2])
             c = -c;
@@ -252,3 +298,76 @@ bool PolarDecompose(const Mat3& a, Mat3& q, Mat3& s)
     return true;
 }
 } // namespace zan_animation
+
+bool Decompose(const C4x4TMatrix<float>& m, _MatrixDecomposition& parts)
+{
+    using namespace zan_animation;
+    Mat3 a{};
+    for (int i = 0; i < 3; ++i)
+    {
+        for (int j = 0; j < 3; ++j)
+            a[i][j] = m[i][j];
+        if (!std::isfinite(m[i][3]))
+        {
+            parts = _MatrixDecomposition();
+            return false;
+        }
+    }
+    Mat3 q{}, s{};
+    if (!PolarDecompose(a, q, s))
+    {
+        parts = _MatrixDecomposition();
+        return false;
+    }
+    float sign = 1.0f;
+    if (Determinant3(q) < 0.0)
+    {
+        sign = -1.0f;
+        for (auto& row : q)
+            for (double& v : row)
+                v = -v;
+    }
+    Mat3 u{};
+    std::array<double, 3> k{};
+    Jacobi(s, u, k);
+    if (Determinant3(u) < 0.0) // eigenvectors are defined up to sign: make u a rotation
+        for (auto& row : u)
+            row[2] = -row[2];
+    Snuggle(u, k);
+
+    parts.m_Translation = C3DTVector<float>(m[0][3], m[1][3], m[2][3]);
+    parts.m_Scale = C3DTVector<float>(float(k[0]), float(k[1]), float(k[2]));
+    parts.m_Rotation = RotationToQuaternion(q);
+    parts.m_StretchRotation = RotationToQuaternion(u);
+    parts.m_Sign = sign;
+    return true;
+}
+
+C4x4TMatrix<float> Recompose(const _MatrixDecomposition& parts)
+{
+    using namespace zan_animation;
+    const double t[3] = {parts.m_Translation.m_X, parts.m_Translation.m_Y,
+                         parts.m_Translation.m_Z};
+    const double k[3] = {parts.m_Scale.m_X, parts.m_Scale.m_Y, parts.m_Scale.m_Z};
+    for (int i = 0; i < 3; ++i)
+        if (!std::isfinite(t[i]) || !std::isfinite(k[i]))
+            return C4x4TMatrix<float>();
+    Mat3 r{}, u{};
+    QuaternionToRotation(parts.m_Rotation, r);
+    QuaternionToRotation(parts.m_StretchRotation, u);
+    // S = U·K·Uᵀ, then A = f·R·S.
+    Mat3 s{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            s[i][j] = u[i][0] * k[0] * u[j][0] + u[i][1] * k[1] * u[j][1] + u[i][2] * k[2] * u[j][2];
+    const double f = parts.m_Sign < 0.0f ? -1.0 : 1.0;
+    const Mat3 a = Multiply3(r, s);
+    C4x4TMatrix<float> m;
+    for (int i = 0; i < 3; ++i)
+    {
+        for (int j = 0; j < 3; ++j)
+            m[i][j] = float(f * a[i][j]);
+        m[i][3] = float(t[i]);
+    }
+    return m;
+}

@@ -228,3 +228,34 @@ public:
     ///        All three are 0 for a quaternion that cannot be normalised.
     void GetHPBAngles(double& heading, double& pitch, double& bank) const;
 };
+
+/// \brief The parts of an affine matrix M = T·f·R·U·K·Uᵀ (see Decompose).
+struct _MatrixDecomposition
+{
+    C3DTVector<float> m_Translation;              ///< T: the last column
+    C3DTVector<float> m_Scale{1.0f, 1.0f, 1.0f}; ///< K: the scale along each stretch axis
+    CQuaternion m_Rotation;                       ///< R: the rotation, a unit quaternion
+    CQuaternion m_StretchRotation;                ///< U: the orientation of the scale axes
+    float m_Sign = 1.0f; ///< f: −1 when M mirrors (negative determinant), 1 otherwise
+};
+
+/// \brief Splits an affine matrix into translation, rotation, stretch and mirror by polar
+///        decomposition.
+///
+/// The linear part is A = f·R·S with R a rotation and S = U·K·Uᵀ symmetric positive
+/// semi-definite. For a matrix without shear (orthogonal columns), U is the identity and the
+/// scales are the lengths of the columns in axis order, so R is the matrix with its scale
+/// divided out; with shear, U turns the scale axes. A mirror is taken out as f = −1 (that is,
+/// −I), so K stays non-negative. A singular matrix (a zero scale) decomposes too, with R
+/// completed to a rotation. The last row of \p m is not read: it is taken as (0, 0, 0, 1).
+/// \return false, with \p parts the identity decomposition, when one of the twelve elements
+///         read is not finite.
+ZAN_API bool Decompose(const C4x4TMatrix<float>& m, _MatrixDecomposition& parts);
+
+/// \brief Builds T·f·R·U·K·Uᵀ from its parts, in double, with the last row (0, 0, 0, 1).
+///
+/// The quaternions need not be unit length (their matrices divide by the squared magnitude);
+/// only the sign of m_Sign is used. Recompose(Decompose(M)) gives M back to within float
+/// rounding for every affine M. The identity when a translation or scale component is not
+/// finite; a quaternion that is zero or not finite counts as the identity rotation.
+ZAN_API C4x4TMatrix<float> Recompose(const _MatrixDecomposition& parts);
