@@ -98,8 +98,8 @@ void Jacobi(Mat3 s, Mat3& v, std::array<double, 3>& k)
                 continue;
             // tan of the angle that zeroes s[p][q]: the smaller root of t² + 2θt − 1 = 0.
             const double theta = (s[q][q] - s[p][p]) / (2.0 * s[p][q]);
-            const double t = (theta >= 0.0 ? 1.0 : -1.0) /
-                             (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+            const double t =
+                (theta >= 0.0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
             const double c = 1.0 / std::sqrt(t * t + 1.0);
             const double sn = t * c;
             Mat3 j = zan_animation::Identity3();
@@ -255,7 +255,8 @@ void PolarRankDeficient(const Mat3& a, Mat3& q)
     if (rank < 3)
         u[2] = Cross(u[0], u[1]);
     // q = Σ uₙ·vₙᵀ. A completed u2 is free, so its sign makes q a proper rotation.
-    auto build = [&]() {
+    auto build = [&]()
+    {
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
                 q[i][j] = u[0][i] * vs[0][j] + u[1][i] * vs[1][j] + u[2][i] * vs[2][j];
@@ -346,8 +347,7 @@ bool Decompose(const C4x4TMatrix<float>& m, _MatrixDecomposition& parts)
 C4x4TMatrix<float> Recompose(const _MatrixDecomposition& parts)
 {
     using namespace zan_animation;
-    const double t[3] = {parts.m_Translation.m_X, parts.m_Translation.m_Y,
-                         parts.m_Translation.m_Z};
+    const double t[3] = {parts.m_Translation.m_X, parts.m_Translation.m_Y, parts.m_Translation.m_Z};
     const double k[3] = {parts.m_Scale.m_X, parts.m_Scale.m_Y, parts.m_Scale.m_Z};
     for (int i = 0; i < 3; ++i)
         if (!std::isfinite(t[i]) || !std::isfinite(k[i]))
@@ -359,7 +359,8 @@ C4x4TMatrix<float> Recompose(const _MatrixDecomposition& parts)
     Mat3 s{};
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            s[i][j] = u[i][0] * k[0] * u[j][0] + u[i][1] * k[1] * u[j][1] + u[i][2] * k[2] * u[j][2];
+            s[i][j] =
+                u[i][0] * k[0] * u[j][0] + u[i][1] * k[1] * u[j][1] + u[i][2] * k[2] * u[j][2];
     const double f = parts.m_Sign < 0.0f ? -1.0 : 1.0;
     const Mat3 a = Multiply3(r, s);
     C4x4TMatrix<float> m;

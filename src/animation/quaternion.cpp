@@ -220,8 +220,8 @@ CQuaternion CQuaternion::Slerp(const CQuaternion& a, const CQuaternion& b, float
     }
     if (d < 0.0)
         sb = -sb;
-    return ToFloat({sa * a.x + sb * b.x, sa * a.y + sb * b.y, sa * a.z + sb * b.z,
-                    sa * a.w + sb * b.w});
+    return ToFloat(
+        {sa * a.x + sb * b.x, sa * a.y + sb * b.y, sa * a.z + sb * b.z, sa * a.w + sb * b.w});
 }
 
 double CQuaternion::MagnitudeSquared() const

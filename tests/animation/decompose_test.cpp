@@ -87,9 +87,9 @@ TEST(Decompose, ShearFreeMatricesComeBackAndSplitAsScaleAndRotation)
         // the coordinate axes.
         for (int j = 0; j < 3; ++j)
         {
-            const double length = std::sqrt(double(c.m[0][j]) * c.m[0][j] +
-                                            double(c.m[1][j]) * c.m[1][j] +
-                                            double(c.m[2][j]) * c.m[2][j]);
+            const double length =
+                std::sqrt(double(c.m[0][j]) * c.m[0][j] + double(c.m[1][j]) * c.m[1][j] +
+                          double(c.m[2][j]) * c.m[2][j]);
             EXPECT_NEAR(parts.m_Scale[j], length, 1e-6 * length) << n;
         }
         // U·K·Uᵀ is diagonal; U itself is the identity unless two scales are so close that
@@ -104,9 +104,9 @@ TEST(Decompose, ShearFreeMatricesComeBackAndSplitAsScaleAndRotation)
                 {
                     EXPECT_NEAR(s[i][j], 0.0, 1e-6 * LinearScale(s)) << n;
                 }
-        const double gap = std::min({std::fabs(c.scale[0] - c.scale[1]),
-                                     std::fabs(c.scale[0] - c.scale[2]),
-                                     std::fabs(c.scale[1] - c.scale[2])});
+        const double gap =
+            std::min({std::fabs(c.scale[0] - c.scale[1]), std::fabs(c.scale[0] - c.scale[2]),
+                      std::fabs(c.scale[1] - c.scale[2])});
         if (gap > 0.1)
         {
             EXPECT_LT(QuatDistance(parts.m_StretchRotation, CQuaternion()), 1e-5) << n;
@@ -160,7 +160,8 @@ TEST(Decompose, ShearedMatricesComeBackWithinTheLooserTolerance)
                              spread ? 100.0 : random.Uniform(4, 6)};
         C4x4TMatrix<float> ut = u.GetMatrix();
         ut.Transpose();
-        const C4x4TMatrix<float> m = r.GetMatrix() * ScaleColumns(u.GetMatrix(), k[0], k[1], k[2]) * ut;
+        const C4x4TMatrix<float> m =
+            r.GetMatrix() * ScaleColumns(u.GetMatrix(), k[0], k[1], k[2]) * ut;
         _MatrixDecomposition parts;
         ASSERT_LT(MaxDiff(RoundTrip(m, parts), m), ShearedTolerance(m)) << n;
         EXPECT_LT(QuatDistance(parts.m_Rotation, r), 1e-5) << n;
@@ -211,7 +212,8 @@ TEST(Decompose, PartsInterpolateMatrixKeys)
 {
     // A matrix key between a and b: translation and scale linearly, rotation by Slerp, the
     // stretch axes left as the coordinate axes.
-    auto interpolate = [](const _MatrixDecomposition& a, const _MatrixDecomposition& b, float t) {
+    auto interpolate = [](const _MatrixDecomposition& a, const _MatrixDecomposition& b, float t)
+    {
         _MatrixDecomposition r = a;
         r.m_StretchRotation = CQuaternion();
         r.m_Translation = a.m_Translation * (1 - t) + b.m_Translation * t;

@@ -55,7 +55,10 @@ class CRandom
 public:
     explicit CRandom(unsigned seed) : m_Engine(seed) {}
 
-    double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(m_Engine); }
+    double Uniform(double lo, double hi)
+    {
+        return std::uniform_real_distribution<double>(lo, hi)(m_Engine);
+    }
     int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(m_Engine); }
 
     /// A unit quaternion spread evenly over the rotations.

@@ -52,37 +52,22 @@ void ExpectRotation(const C4x4TMatrix<float>& m)
 }
 } // namespace
 
-TEST(Quaternion, ComponentsAndOperators)
+TEST(Quaternion, ComponentsInOrderAndNormalizeRefusals)
 {
     const float values[4] = {1.0f, 2.0f, 3.0f, 4.0f};
     CQuaternion q(values);
     EXPECT_EQ(q, CQuaternion(1, 2, 3, 4));
-    EXPECT_EQ(q[0], 1.0f);
     EXPECT_EQ(q[3], 4.0f);
     EXPECT_EQ(q.ValPtr()[2], 3.0f);
-    q[1] = 5.0f;
-    EXPECT_EQ(q.y, 5.0f);
     EXPECT_THROW(q[4], CXInvalidArgException);
     EXPECT_THROW(q[-1], CXInvalidArgException);
     EXPECT_EQ(CQuaternion(), CQuaternion(0, 0, 0, 1));
 
-    EXPECT_EQ(q * 2.0, CQuaternion(2, 10, 6, 8));
-    EXPECT_EQ(q / 2.0, CQuaternion(0.5f, 2.5f, 1.5f, 2));
-    EXPECT_EQ(q + CQuaternion(1, 1, 1, 1), CQuaternion(2, 6, 4, 5));
-    EXPECT_EQ(-q, CQuaternion(-1, -5, -3, -4));
-    EXPECT_NE(-q, q);
-    EXPECT_DOUBLE_EQ(CQuaternion(1, 2, 2, 4).MagnitudeSquared(), 25.0);
-    EXPECT_DOUBLE_EQ(CQuaternion(1, 2, 2, 4).Magnitude(), 5.0);
-}
-
-TEST(Quaternion, NormalizeRefusesWhatHasNoDirection)
-{
-    CQuaternion q(0, 3, 0, 4);
+    q = CQuaternion(0, 3, 0, 4);
     ASSERT_TRUE(q.Normalize());
     EXPECT_EQ(q, CQuaternion(0, 0.6f, 0, 0.8f));
-
-    for (CQuaternion bad : {CQuaternion(0, 0, 0, 0), CQuaternion(NAN, 0, 0, 1),
-                            CQuaternion(0, INFINITY, 0, 1)})
+    for (CQuaternion bad :
+         {CQuaternion(0, 0, 0, 0), CQuaternion(NAN, 0, 0, 1), CQuaternion(0, INFINITY, 0, 1)})
     {
         CQuaternion copy = bad;
         EXPECT_FALSE(copy.Normalize());
@@ -164,8 +149,8 @@ TEST(Quaternion, MatrixAssignmentRecoversTheRotation)
         EXPECT_GE(back.w, 0.0f) << "one sign for one rotation";
 
         // Scale and translation do not change the rotation.
-        C4x4TMatrix<float> scaled =
-            ScaleColumns(m, random.Uniform(0.1, 10), random.Uniform(0.1, 10), random.Uniform(0.1, 10));
+        C4x4TMatrix<float> scaled = ScaleColumns(m, random.Uniform(0.1, 10),
+                                                 random.Uniform(0.1, 10), random.Uniform(0.1, 10));
         scaled[0][3] = 5.0f;
         back = scaled;
         EXPECT_LT(QuatDistance(back, q), 1e-5);
@@ -222,23 +207,14 @@ TEST(Quaternion, SlerpFollowsTheShortArcAtConstantSpeed)
             EXPECT_NEAR(AngleBetween(a, s), t * total, 1e-5) << t;
             EXPECT_NEAR(AngleBetween(s, b), (1 - t) * total, 1e-5) << t;
         }
-    }
-}
 
-TEST(Quaternion, SlerpOfTheSameRotation)
-{
-    CRandom random(55);
-    for (int n = 0; n < 50; ++n)
-    {
-        const CQuaternion q = random.UnitQuaternion();
-        EXPECT_LT(QuatDistance(CQuaternion::Slerp(q, q, 0.3f), q), 1e-6);
-        // −q is the same rotation: the shorter arc is no arc at all.
-        const CQuaternion half = CQuaternion::Slerp(q, -q, 0.5f);
+        EXPECT_LT(QuatDistance(CQuaternion::Slerp(a, a, 0.3f), a), 1e-6);
+        // −a is the same rotation: the shorter arc is no arc at all.
+        const CQuaternion half = CQuaternion::Slerp(a, -a, 0.5f);
         for (int i = 0; i < 4; ++i)
-            EXPECT_NEAR(half[i], q[i], 1e-6);
+            EXPECT_NEAR(half[i], a[i], 1e-6);
         // Nearly equal rotations fall back to the chord and stay unit length.
-        const CQuaternion near = q * Turn(0, 0, 1, 1e-4);
-        EXPECT_NEAR(CQuaternion::Slerp(q, near, 0.5f).Magnitude(), 1.0, 1e-6);
+        EXPECT_NEAR(CQuaternion::Slerp(a, a * Turn(0, 0, 1, 1e-4), 0.5f).Magnitude(), 1.0, 1e-6);
     }
 }
 
@@ -251,8 +227,9 @@ TEST(Quaternion, EulerAnglesComposeBankPitchHeading)
                      b = random.Uniform(-3.1, 3.1);
         const CQuaternion q(h, p, b);
         // Bank about Z first, then pitch about X, then heading about Y.
-        const C4x4TMatrix<float> expected =
-            Turn(0, 1, 0, h).GetMatrix() * Turn(1, 0, 0, p).GetMatrix() * Turn(0, 0, 1, b).GetMatrix();
+        const C4x4TMatrix<float> expected = Turn(0, 1, 0, h).GetMatrix() *
+                                            Turn(1, 0, 0, p).GetMatrix() *
+                                            Turn(0, 0, 1, b).GetMatrix();
         EXPECT_LT(MaxDiff(q.GetMatrix(), expected), 1e-6);
 
         double rh, rp, rb;

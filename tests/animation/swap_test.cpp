@@ -194,7 +194,8 @@ TEST(AxisSwap, AdjustedMatrixActsOnSwappedPointsAsTheOriginalDid)
         CSwap s;
         if (!GetXYZSwap(code, s.a, s.b, s.mirror))
             continue;
-        auto toNewAxes = [&](const float* p, float* out) {
+        auto toNewAxes = [&](const float* p, float* out)
+        {
             float q[3] = {p[0], p[1], p[2]};
             if (s.a >= 0)
                 std::swap(q[s.a], q[s.b]);

@@ -15,6 +15,8 @@
 
 #include <3dzan/geometry/points.h>
 
+#include <type_traits>
+
 class CXArchive;
 
 /// \brief A 4 x 4 matrix of \p T stored row by row; the identity on construction.
@@ -228,14 +230,16 @@ public:
     ///        All three are 0 for a quaternion that cannot be normalised.
     void GetHPBAngles(double& heading, double& pitch, double& bank) const;
 };
+static_assert(std::is_standard_layout_v<CQuaternion> && sizeof(CQuaternion) == 16,
+              "ValPtr hands out x, y, z, w as four consecutive floats");
 
 /// \brief The parts of an affine matrix M = T·f·R·U·K·Uᵀ (see Decompose).
 struct _MatrixDecomposition
 {
-    C3DTVector<float> m_Translation;              ///< T: the last column
+    C3DTVector<float> m_Translation;             ///< T: the last column
     C3DTVector<float> m_Scale{1.0f, 1.0f, 1.0f}; ///< K: the scale along each stretch axis
-    CQuaternion m_Rotation;                       ///< R: the rotation, a unit quaternion
-    CQuaternion m_StretchRotation;                ///< U: the orientation of the scale axes
+    CQuaternion m_Rotation;                      ///< R: the rotation, a unit quaternion
+    CQuaternion m_StretchRotation;               ///< U: the orientation of the scale axes
     float m_Sign = 1.0f; ///< f: −1 when M mirrors (negative determinant), 1 otherwise
 };
 
