@@ -4,6 +4,7 @@
 
 #include <3dzan/foundation/customdata.h>
 #include <3dzan/foundation/services.h>
+#include <3dzan/viewer/viewsettings.h>
 
 /// \brief The library's user settings: one object per process, created on first use, loaded
 ///        from "3dprefs.prefs" in the user preferences folder, saved by the last Close3DZan
@@ -60,6 +61,17 @@ public:
     /// \brief The Maya companion program and its check value; false when none is stored.
     bool GetMayaPath(CXTString& path, unsigned& check) const;
     void SetMayaPath(const CXTString& path, unsigned check);
+
+    /// \brief Stores the view flags, standard direction and view matrix of \p settings as the
+    ///        default of view \p viewId (0: the default of every view).
+    void SetDefaultGLViewSettings(const GlViewSettings& settings, unsigned viewId);
+    /// \brief Fills \p settings with the default of view \p viewId, else the default of every
+    ///        view, else front view with the standard flags (field mask 24; plus the matrix
+    ///        bit when the stored direction is none). Returns whether a record was found.
+    bool GetDefaultGLViewSettings(GlViewSettings& settings, unsigned viewId) const;
+    /// \brief Whether view \p viewId has a valid default of its own.
+    bool HasDefaultGLViewSettings(unsigned viewId) const;
+    void RemoveDefaultGLViewSettings(unsigned viewId);
 
     /// \brief Raw caller data under \p id, copied into \p data up to \p size bytes.
     /// \return whether the id holds raw data.

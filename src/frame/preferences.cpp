@@ -6,6 +6,13 @@
 
 namespace
 {
+// A default view record: validity mark, view flags, standard direction, view matrix; the
+// rest of its 272 bytes is zero and never read.
+constexpr size_t kViewRecordBytes = 272;
+constexpr unsigned kDefaultViewFlags = 0x70000E14;
+
+unsigned ViewKey(unsigned viewId) { return viewId == 0 ? C3DPreferences::kViewSettingsId : viewId; }
+
 C3DPreferences* g_Preferences = nullptr;
 CXCriticalSection g_CreateLock;
 
@@ -190,6 +197,62 @@ void C3DPreferences::SetMayaPath(const CXTString& path, unsigned check)
     CXSingleLock lock(&m_Lock, true);
     m_Values.SetString(kMayaPathId, path);
     m_Values.SetUInt(kMayaCheckId, check);
+}
+
+void C3DPreferences::SetDefaultGLViewSettings(const GlViewSettings& settings, unsigned viewId)
+{
+    uint8_t record[kViewRecordBytes] = {};
+    const uint32_t words[3] = {1, settings.m_ViewFlags, settings.m_StandardDirection};
+    std::memcpy(record, words, sizeof words);
+    std::memcpy(record + sizeof words, settings.m_ViewMatrix.ValPtr(), 16 * sizeof(float));
+    CXSingleLock lock(&m_Lock, true);
+    m_Values.CreateCustomData(kViewSettingsId).SetBytes(ViewKey(viewId), record, sizeof record);
+}
+
+bool C3DPreferences::GetDefaultGLViewSettings(GlViewSettings& settings, unsigned viewId) const
+{
+    settings.m_FieldMask = _GLVS_ViewFlags | _GLVS_StandardView;
+    settings.m_ViewFlags = kDefaultViewFlags;
+    settings.m_StandardDirection = _ViewFront;
+    CXSingleLock lock(&m_Lock, true);
+    const CCustomData* views = m_Values.GetCustomData(kViewSettingsId);
+    if (!views)
+        return false;
+    size_t size = 0;
+    const uint8_t* record = views->GetBytes(ViewKey(viewId), size);
+    if (!record || size < kViewRecordBytes)
+        record = views->GetBytes(kViewSettingsId, size);
+    if (!record || size < kViewRecordBytes)
+        return false;
+    uint32_t words[3];
+    std::memcpy(words, record, sizeof words);
+    settings.m_ViewFlags = words[1];
+    settings.m_StandardDirection = words[2];
+    if (words[2] == _ViewNone)
+    {
+        std::memcpy(settings.m_ViewMatrix.ValPtr(), record + sizeof words, 16 * sizeof(float));
+        settings.m_FieldMask |= _GLVS_Matrix;
+    }
+    return true;
+}
+
+bool C3DPreferences::HasDefaultGLViewSettings(unsigned viewId) const
+{
+    CXSingleLock lock(&m_Lock, true);
+    const CCustomData* views = m_Values.GetCustomData(kViewSettingsId);
+    size_t size = 0;
+    const uint8_t* record = views ? views->GetBytes(ViewKey(viewId), size) : nullptr;
+    uint32_t mark = 0;
+    if (record && size >= sizeof mark)
+        std::memcpy(&mark, record, sizeof mark);
+    return mark == 1;
+}
+
+void C3DPreferences::RemoveDefaultGLViewSettings(unsigned viewId)
+{
+    CXSingleLock lock(&m_Lock, true);
+    if (CCustomData* views = m_Values.GetCustomData(kViewSettingsId))
+        views->RemoveValue(ViewKey(viewId));
 }
 
 bool C3DPreferences::GetBinaryData(unsigned id, void* data, unsigned size) const

@@ -162,3 +162,44 @@ TEST_F(Preferences, ReadersOnWorkerThreadsAndAWriter)
         reader.join();
     EXPECT_EQ(badReads.load(), 0);
 }
+
+TEST_F(Preferences, DefaultViewSettingsFallBackToTheCommonRecord)
+{
+    C3DPreferences& p = C3DPreferences::Get3DPreferences();
+    GlViewSettings settings;
+    EXPECT_FALSE(p.GetDefaultGLViewSettings(settings, 9));
+    EXPECT_EQ(settings.m_FieldMask, 24u);
+    EXPECT_EQ(settings.m_ViewFlags, 0x70000E14u);
+    EXPECT_EQ(settings.m_StandardDirection, 5u);
+
+    GlViewSettings common;
+    common.m_ViewFlags = 0x1234;
+    common.m_StandardDirection = 2;
+    p.SetDefaultGLViewSettings(common, 0);
+    EXPECT_TRUE(p.HasDefaultGLViewSettings(0));
+    EXPECT_FALSE(p.HasDefaultGLViewSettings(9));
+    ASSERT_TRUE(p.GetDefaultGLViewSettings(settings, 9));
+    EXPECT_EQ(settings.m_ViewFlags, 0x1234u);
+    EXPECT_EQ(settings.m_StandardDirection, 2u);
+    EXPECT_EQ(settings.m_FieldMask, 24u);
+
+    // A view of its own with no standard direction brings its matrix.
+    GlViewSettings own;
+    own.m_ViewFlags = 0x55;
+    own.m_StandardDirection = 7;
+    own.m_ViewMatrix[0][3] = 4.5f;
+    own.m_ViewMatrix[2][1] = -1.0f;
+    p.SetDefaultGLViewSettings(own, 9);
+    ASSERT_TRUE(C3DPreferences::Get3DPreferences().Save());
+    C3DPreferences& q = Reload();
+    GlViewSettings back;
+    ASSERT_TRUE(q.GetDefaultGLViewSettings(back, 9));
+    EXPECT_EQ(back.m_FieldMask, 25u);
+    EXPECT_EQ(back.m_ViewFlags, 0x55u);
+    EXPECT_TRUE(back.m_ViewMatrix == own.m_ViewMatrix);
+
+    q.RemoveDefaultGLViewSettings(9);
+    EXPECT_FALSE(q.HasDefaultGLViewSettings(9));
+    ASSERT_TRUE(q.GetDefaultGLViewSettings(back, 9));
+    EXPECT_EQ(back.m_ViewFlags, 0x1234u);
+}
