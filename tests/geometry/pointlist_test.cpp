@@ -385,6 +385,13 @@ TEST(PointList, ChunksFollowEveryEditAgainstAModel)
     EXPECT_EQ(other[first + 1], C3DTPoint<float>(5, 6, 7));
     EXPECT_EQ(other.GetOriginalIndex(unsigned(first + 1)), 1u);
     EXPECT_EQ(ChunkValue(other, kExtra, first - 1), 0u);
+
+    // Taking another list's structure keeps the chunks as long as the points.
+    C3DPointList shaped;
+    shaped.SetSize(4);
+    shaped.Inherit(uvws);
+    EXPECT_EQ(ChunkValue(shaped, kPooi, 3), kZanNone);
+    EXPECT_EQ(ChunkValue(shaped, kExtra, 3), 0u);
 }
 
 TEST(PointList, FlagsStatisticsStampAndClean)

@@ -239,8 +239,8 @@ public:
     /// computes the same sum with its value term (see each list); the result is the sum of the
     /// two (32-bit wrap-around); 0 when \p mask has neither bit.
     virtual uint32_t GetChecksum(unsigned mask) const;
-    /// \brief Takes \p src's list flags and rebuilds the chunk structure from it (the chunks
-    ///        that follow copies, empty).
+    /// \brief Takes \p src's list flags and rebuilds the chunk structure from it: the chunks of
+    ///        \p src that follow copies, as long as this list, with constructed values.
     virtual void Inherit(const CPointList& src);
     /// \brief Makes this list a copy of \p src: Inherit, the chunk values, the points (converted
     ///        when the point types differ); sets the changed flag and adds one to the stamp.
