@@ -21,7 +21,6 @@
 #include <type_traits>
 
 class CXArchive;
-class C4DPoint;
 
 /// \brief Bits of the flags word of a point that the library itself uses. Other bits are free
 ///        for algorithms and host code; lists carry them through copies and archives unchanged.
