@@ -15,7 +15,8 @@ constexpr unsigned kFlagsStored = 0xFF;
 
 int ToInt(unsigned count) { return count > unsigned(INT_MAX) ? INT_MAX : int(count); }
 
-int GrowFactor(unsigned growBy) { return growBy == kZanNone ? -1 : ToInt(growBy); }
+// Any negative grow factor, passed through the unsigned argument, means the default.
+int GrowFactor(unsigned growBy) { return int(growBy) < 0 ? -1 : int(growBy); }
 } // namespace
 
 CDataChunk::CDataChunk() : m_Chunks(NextPrime(101)) {}
@@ -139,6 +140,8 @@ void CDataChunk::SetDataSize(unsigned count, bool keepPreallocation, unsigned gr
     }
     m_ElementCount = count;
     m_GrowFactor = GrowFactor(growBy);
+    if (m_Chunks.IsEmpty())
+        return; // lists without chunks resize often: skip the walk over the table
     for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
         SizeArray(*m_Chunks.GetValueAt(pos).m_Array, count, keepPreallocation);
 }
@@ -146,6 +149,8 @@ void CDataChunk::SetDataSize(unsigned count, bool keepPreallocation, unsigned gr
 void CDataChunk::ExpandDataSize(unsigned added)
 {
     m_ElementCount += added;
+    if (m_Chunks.IsEmpty())
+        return;
     for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
         SizeArray(*m_Chunks.GetValueAt(pos).m_Array, m_ElementCount, true);
 }

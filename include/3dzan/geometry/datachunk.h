@@ -106,6 +106,8 @@ public:
 
     /// \brief Stores or loads the set; loading replaces it only when the archive is valid.
     void Serialize(CXArchive& ar);
+    /// \brief Exchanges the content of two sets (a set built aside is moved in this way).
+    void Swap(CDataChunk& other) noexcept;
 
 protected:
     /// \brief Re-reads the main chunk array pointer from the map.
@@ -113,7 +115,6 @@ protected:
 
 private:
     void Store(unsigned id, CElementArray* array, unsigned flags);
-    void Swap(CDataChunk& other) noexcept;
     CElementArray* FindArray(unsigned id) const;
     void SizeArray(CElementArray& array, unsigned count, bool keepPreallocation) const;
 
