@@ -352,7 +352,7 @@ public:
         }
         CSimpleCollection built;
         built.m_DefaultItems = m_DefaultItems;
-        if (!built.ReserveOffsets(count) || !built.MakeRoom(bytes))
+        if (!built.ReserveOffsets(count, true) || !built.MakeRoom(bytes))
             return false;
         for (unsigned i = 0; i < count; ++i)
             built.PlaceCopy(*this, order[i]);
@@ -367,7 +367,7 @@ public:
     {
         if (uint64_t(m_Count) + records > kMaxRecords || bytes > kMaxBytes)
             return false;
-        if (!ReserveOffsets(uint64_t(m_Count) + records))
+        if (!ReserveOffsets(uint64_t(m_Count) + records, true))
             return false;
         if (m_UsedBytes + bytes <= m_BufferSize)
             return true;
@@ -415,7 +415,7 @@ public:
             return true;
         CSimpleCollection result;
         result.m_DefaultItems = src.m_DefaultItems;
-        if (!result.ReserveOffsets(src.m_Count) ||
+        if (!result.ReserveOffsets(src.m_Count, true) ||
             !result.MakeRoom(src.m_UsedBytes - src.m_DeadBytes))
             return false;
         for (unsigned r = 0; r < src.m_Count; ++r)
@@ -568,13 +568,26 @@ private:
         return at == m_UsedBytes;
     }
 
-    bool ReserveOffsets(uint64_t records)
+    // Room in the offsets for \p records records. Growth one record at a time must not
+    // reallocate each time (a vector reserves exactly what it is asked), so unless \p exact
+    // the room grows to the next power of two.
+    bool ReserveOffsets(uint64_t records, bool exact = false)
     {
         if (records > kMaxRecords)
             return false;
+        if (records <= m_Offsets.GetSize())
+            return true;
+        uint64_t room = records;
+        if (!exact)
+        {
+            room = 16;
+            while (room < records)
+                room *= 2;
+            room = std::min<uint64_t>(room, kMaxRecords);
+        }
         try
         {
-            m_Offsets.Reserve(unsigned(records));
+            m_Offsets.Reserve(unsigned(room));
         }
         catch (const std::bad_alloc&)
         {
