@@ -51,6 +51,9 @@ enum SetSizeMode
 /// *Change tracking.* The stamp (GetChangedStamp) only grows. Operations that change the
 /// face count, reorder, clean or empty the list set _FaceListChanged and add one to it; the
 /// owner calls UpdateList after rebuilding what it derived from the faces.
+///
+/// operator= is virtual and takes any face list: a derived class adds
+/// `using CFaceList::operator=;` beside its own copy assignment so that both stay visible.
 class ZAN_API CFaceList : public CXObject, public CInstanciatedObject
 {
     ZAN_DECLARE_RUNTIME_CLASS(CFaceList)

@@ -46,7 +46,10 @@ enum _FACE_PROPERTIES : unsigned
 /// Items are plain values. The hooks ConstructItems, DestructItems and CopyItems are called
 /// once per range of items of one record (new items, dropped items, copied items); the base
 /// zero-fills new items, does nothing on destruction and copies bytes. Items beyond a record's
-/// count are always zero, so that archives depend only on counts, capacities and live items.
+/// count are zero in every record the collection writes, so that its archives depend only on
+/// counts, capacities and live items (a loaded record keeps the bytes it was read with). The
+/// destructor runs the base DestructItems: a class that overrides it calls RemoveAll in its
+/// own destructor.
 ///
 /// *Errors.* Operations that need memory report a shortage by their result and leave the
 /// collection unchanged. Counts above the limits (\ref kMaxItems items per record,
