@@ -11,6 +11,7 @@
 
 #include <3dzan/foundation/hashmap.h>
 #include <3dzan/geometry/elementmethods.h>
+#include <3dzan/geometry/pointlist.h>
 
 #include <algorithm>
 #include <cstring>
@@ -218,6 +219,11 @@ unsigned CFaceList::AddFace(const int* indices, unsigned count, unsigned pointCo
     return index;
 }
 
+unsigned CFaceList::AddFace(const int* indices, unsigned count, const CPointList& points)
+{
+    return AddFace(indices, count, unsigned(points.GetSize()));
+}
+
 bool CFaceList::AddFaces(const int* indices, unsigned faceCount, unsigned cornersPerFace,
                          unsigned pointCount)
 {
@@ -282,6 +288,11 @@ bool CFaceList::SetPointBound(unsigned pointCount)
         return false;
     m_PointBound = pointCount;
     return true;
+}
+
+bool CFaceList::SetPointBound(const CPointList& points)
+{
+    return SetPointBound(unsigned(points.GetSize()));
 }
 
 unsigned CFaceList::FindIndexOutside(unsigned pointCount) const

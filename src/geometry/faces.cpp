@@ -5,6 +5,7 @@
 #include <3dzan/geometry/faces.h>
 
 #include <3dzan/geometry/facelist.h>
+#include <3dzan/geometry/pointlist.h>
 
 #include <algorithm>
 
@@ -192,6 +193,80 @@ void CFace::Flip()
         return;
     int* items = m_List->m_Faces.ItemsAt(m_Index);
     std::reverse(items, items + m_List->m_Faces.CountAt(m_Index));
+}
+
+namespace
+{
+// The face's corners when every one is a point of \p points; null (and a count of 0)
+// otherwise.
+const int* CornersIn(const CFace& face, const CPointList& points, int& count)
+{
+    count = face.GetSize();
+    const int* items = face.GetIndexes();
+    unsigned limit = unsigned(points.GetSize());
+    for (int k = 0; k < count; ++k)
+        if (items[k] < 0 || unsigned(items[k]) >= limit)
+        {
+            count = 0;
+            return nullptr;
+        }
+    return items;
+}
+} // namespace
+
+bool CFace::GetCenter(const CPointList& points, C4DPoint& center) const
+{
+    int count;
+    const int* items = CornersIn(*this, points, count);
+    if (!items)
+        return false;
+    CPointView<const CPt> view = points.GetPtView();
+    C4DPoint sum, value;
+    for (int k = 0; k < count; ++k)
+    {
+        view[size_t(items[k])].To4DPoint(value);
+        sum += value;
+    }
+    sum /= double(count);
+    sum.SetDimension(value.GetDimension());
+    center = sum;
+    return true;
+}
+
+bool CFace::SetPointFlag(CPointList& points, unsigned flags, bool set) const
+{
+    int count;
+    const int* items = CornersIn(*this, points, count);
+    if (!items)
+        return IsValid() && GetSize() == 0;
+    CPointView<CPt> view = points.GetPtView();
+    for (int k = 0; k < count; ++k)
+        view[size_t(items[k])].SetFlags(flags, set);
+    return true;
+}
+
+bool CFace::IsOnePointFlagSet(const CPointList& points, unsigned flags) const
+{
+    int count;
+    const int* items = CornersIn(*this, points, count);
+    CPointView<const CPt> view = points.GetPtView();
+    for (int k = 0; k < count; ++k)
+        if (view[size_t(items[k])].IsOneFlagSet(int(flags)))
+            return true;
+    return false;
+}
+
+FLAGRESULT CFace::IsPointFlagSet(const CPointList& points, unsigned flags) const
+{
+    int count;
+    const int* items = CornersIn(*this, points, count);
+    CPointView<const CPt> view = points.GetPtView();
+    int carrying = 0;
+    for (int k = 0; k < count; ++k)
+        carrying += (view[size_t(items[k])].GetFlags() & flags) == flags;
+    if (carrying == 0)
+        return _FlagNone;
+    return carrying == count ? _FlagAll : _FlagSome;
 }
 
 void* CFace::GetData(unsigned id)

@@ -13,6 +13,7 @@
 
 #include <3dzan/geometry/elementmethods.h>
 #include <3dzan/geometry/facelist.h>
+#include <3dzan/geometry/pointlist.h>
 
 #include <gtest/gtest.h>
 
@@ -183,50 +184,6 @@ TEST(FaceStorage, GrowingOneRecordManyTimesKeepsTheBufferBounded)
     EXPECT_LE(s.GetBufferSize(), 8 * live);
 }
 
-TEST(FaceStorage, CopiesGathersAndAppendsKeepCountsAndCapacities)
-{
-    CFaceStorage s;
-    const int a[] = {1, 2, 3, 4}, b[] = {5, 6};
-    s.AddRecord(a, 4);
-    s.AddRecord(b, 2);
-    s.AddRecord(nullptr, 0);
-    s.SetItemCount(0, 2); // capacity 4 stays
-    s.SetItemCount(1, 3); // moves: dead bytes
-
-    CFaceStorage copy(s);
-    EXPECT_EQ(copy.GetDeadBytes(), 0u);
-    EXPECT_EQ(copy.GetUsedBytes(), s.GetUsedBytes() - s.GetDeadBytes());
-    for (unsigned r = 0; r < 3; ++r)
-    {
-        EXPECT_EQ(copy.GetItemCount(r), s.GetItemCount(r));
-        EXPECT_EQ(copy.GetCapacity(r), s.GetCapacity(r));
-    }
-
-    const unsigned order[] = {1, 1, 0};
-    ASSERT_TRUE(copy.Gather(order, 3));
-    unsigned n;
-    const int* items = copy.GetItems(2, n);
-    EXPECT_EQ(std::vector<int>(items, items + n), (std::vector<int>{1, 2}));
-    EXPECT_EQ(copy.GetCapacity(2), 4u);
-    items = copy.GetItems(1, n);
-    EXPECT_EQ(std::vector<int>(items, items + n), (std::vector<int>{5, 6, 0}));
-    const unsigned bad[] = {3};
-    EXPECT_FALSE(copy.Gather(bad, 1));
-    EXPECT_EQ(copy.GetCount(), 3u);
-
-    // Appending to itself doubles the records.
-    ASSERT_TRUE(s.Append(s));
-    ASSERT_EQ(s.GetCount(), 6u);
-    for (unsigned r = 0; r < 3; ++r)
-    {
-        unsigned n1, n2;
-        const int* p1 = s.GetItems(r, n1);
-        const int* p2 = s.GetItems(r + 3, n2);
-        ASSERT_EQ(n1, n2);
-        EXPECT_TRUE(std::equal(p1, p1 + n1, p2));
-    }
-}
-
 // ---------------------------------------------------------------- single faces
 
 TEST(Face, ResizingKeepsLeadingCornersAndTracksTheInvalidFlag)
@@ -341,6 +298,59 @@ TEST(Face, QueriesOnCornersEdgesAndCycles)
     EXPECT_FALSE(f4.IsValid());
     EXPECT_EQ(f4.GetIndexes(), nullptr);
     EXPECT_EQ(f4.AddIndex(1), -1);
+}
+
+TEST(Face, PointsAreReadAndFlaggedThroughTheListTheIndicesAddress)
+{
+    C3DPointList points;
+    for (int i = 0; i < 5; ++i)
+    {
+        C3DTPoint<float> p(float(3 * i), float(6 * i), 1.0f);
+        points.Add(&p);
+    }
+    C3DFaceList faces;
+    ASSERT_TRUE(faces.SetPointBound(points));
+    EXPECT_EQ(faces.GetPointBound(), 5u);
+    const int outside[] = {0, 1, 5}, inside[] = {0, 1, 4};
+    EXPECT_EQ(faces.AddFace(outside, 3, points), kZanNone);
+    C3DFaceList unbounded;
+    EXPECT_EQ(unbounded.AddFace(outside, 3, points), kZanNone);
+    ASSERT_EQ(faces.AddFace(inside, 3, points), 0u);
+    faces.SetSize(2, 3);
+    faces.SetFaceIndexes(1, nullptr, 0);
+
+    CFace face, empty;
+    faces.GetFace(0, face);
+    faces.GetFace(1, empty);
+    C4DPoint center;
+    ASSERT_TRUE(face.GetCenter(points, center));
+    EXPECT_EQ(center.GetDimension(), 3);
+    EXPECT_DOUBLE_EQ(center[0], 5.0);
+    EXPECT_DOUBLE_EQ(center[1], 10.0);
+    EXPECT_DOUBLE_EQ(center[2], 1.0);
+    EXPECT_FALSE(empty.GetCenter(points, center));
+
+    ASSERT_TRUE(face.SetPointFlag(points, 0x10, true));
+    EXPECT_EQ(points.GetNumberOfPoints(0x10u, true), 3);
+    EXPECT_EQ(points[4].GetFlags(), 0x10u);
+    EXPECT_EQ(face.IsPointFlagSet(points, 0x10), _FlagAll);
+    points[1].SetFlags(0x10, false);
+    EXPECT_EQ(face.IsPointFlagSet(points, 0x10), _FlagSome);
+    EXPECT_TRUE(face.IsOnePointFlagSet(points, 0x30));
+    EXPECT_EQ(face.IsPointFlagSet(points, 0x20), _FlagNone);
+    EXPECT_FALSE(face.IsOnePointFlagSet(points, 0x20));
+    EXPECT_EQ(empty.IsPointFlagSet(points, 0), _FlagNone);
+
+    // A point list that shrank behind the bound is refused, not overrun.
+    points.SetSize(3);
+    EXPECT_FALSE(face.GetCenter(points, center));
+    EXPECT_DOUBLE_EQ(center[0], 5.0);
+    EXPECT_FALSE(face.SetPointFlag(points, 0x40, true));
+    EXPECT_EQ(points.GetNumberOfPoints(0x40u, true), 0);
+    EXPECT_FALSE(face.IsOnePointFlagSet(points, 0x10));
+    EXPECT_EQ(face.IsPointFlagSet(points, 0x10), _FlagNone);
+    EXPECT_FALSE(faces.SetPointBound(points));
+    EXPECT_EQ(faces.GetPointBound(), 5u);
 }
 
 // ---------------------------------------------------------------- point bound

@@ -24,6 +24,7 @@
 #include <memory>
 
 class CGeomInfo;
+class CPointList;
 class C3DGeomObject;
 class CChannel;
 
@@ -119,6 +120,8 @@ public:
     ///         65 535, a null \p indices, a negative index or one not below both bounds, or a
     ///         memory shortage.
     unsigned AddFace(const int* indices, unsigned count, unsigned pointCount = kZanNone);
+    /// \brief AddFace with the points of \p points as the bound of this call.
+    unsigned AddFace(const int* indices, unsigned count, const CPointList& points);
     /// \brief Appends \p faceCount faces of \p cornersPerFace corners each, read in order
     ///        from \p indices (checked as in AddFace, all before anything changes).
     /// \return false, with nothing changed, when any face would be refused.
@@ -141,6 +144,8 @@ public:
     /// \return false, with the bound unchanged, when a face already holds an index that is
     ///         not below \p pointCount.
     bool SetPointBound(unsigned pointCount);
+    /// \brief SetPointBound with the point count of \p points, the list the indices address.
+    bool SetPointBound(const CPointList& points);
     unsigned GetPointBound() const { return m_PointBound; }
     /// \brief The first face with an index that is negative or not below \p pointCount, or
     ///        0xFFFFFFFF when there is none.

@@ -25,6 +25,17 @@
 #include <utility>
 #include <vector>
 
+class C4DPoint;
+class CPointList;
+
+/// \brief How many of a face's points carry given flags.
+enum FLAGRESULT
+{
+    _FlagNone = 0, ///< none of them
+    _FlagSome = 1, ///< some, not all
+    _FlagAll = 2   ///< every one
+};
+
 /// \brief Face flag bits with a fixed meaning; other bits belong to the code that sets them
 ///        and are carried through copies and archives unchanged.
 enum _FACE_PROPERTIES : unsigned
@@ -886,6 +897,27 @@ public:
     bool CompareIndexes(const CFace& other, bool cyclic) const;
     /// \brief Reverses the order of the corners.
     void Flip();
+    /// \}
+
+    /// \name The face's points
+    /// \p points is the list the indices address. Every index is checked against its point
+    /// count, so a list that shrank behind the face list's bound is refused, not overrun.
+    /// \{
+
+    /// \brief The average of the face's points, read with To4DPoint, in the dimension of the
+    ///        point type.
+    /// \return false, with \p center untouched, for an empty face or an index that is not a
+    ///         point of \p points.
+    bool GetCenter(const CPointList& points, C4DPoint& center) const;
+    /// \brief Sets or clears \p flags on the face's points.
+    /// \return false, with nothing changed, when an index is not a point of \p points.
+    bool SetPointFlag(CPointList& points, unsigned flags, bool set) const;
+    /// \brief Whether a point of the face has any bit of \p flags; false when an index is
+    ///        not a point of \p points.
+    bool IsOnePointFlagSet(const CPointList& points, unsigned flags) const;
+    /// \brief Whether none, some or all of the face's points have every bit of \p flags;
+    ///        _FlagNone for an empty face or when an index is not a point of \p points.
+    FLAGRESULT IsPointFlagSet(const CPointList& points, unsigned flags) const;
     /// \}
 
     /// \name Data chunks
