@@ -1,0 +1,484 @@
+/// \file facelist.h
+/// \brief CFaceList, the polygons of a mesh or of a channel as point indices with per-face
+///        data chunks, and the typed face lists: C3DFaceList for the geometry, CUVWFaceList,
+///        CVCFaceList, CWeightFaceList and CNormalFaceList for channels.
+///
+/// A face list keeps its faces in one CFaceStorage (one buffer for all faces) and its
+/// per-face data in a CDataChunk whose main chunk "FCPR" holds each face's property word
+/// (and, in a C3DFaceList, its material ID). Every chunk is exactly as long as the list.
+///
+/// *Point bound.* The owner of a list tells it how many points its indices may address
+/// (SetPointBound). Every operation that writes indices given by a caller or read from an
+/// archive checks them against that bound and against 0, and refuses out-of-range ones, so
+/// that code that reads points through the indices can trust them. The one exception is the
+/// index array returned by CFace::SetSize, which the caller fills and keeps in range.
+///
+/// *Fast path.* GetIndexes and ForEachFace read a face's indices straight from the buffer
+/// (pointer and count) without a virtual call; AddFaces builds many faces in one call.
+#pragma once
+
+#include <3dzan/foundation/xarray.h>
+#include <3dzan/foundation/xobject.h>
+#include <3dzan/geometry/faces.h>
+
+#include <memory>
+
+class CGeomInfo;
+class CPointList;
+class C3DGeomObject;
+class CChannel;
+
+/// \brief List-level flags of a face list.
+enum _FACELIST_PROPERTIES : unsigned
+{
+    _FaceListPersistent = 0x100000, ///< the only list flag kept in archives
+    _FaceListChanged = 0x400000     ///< the faces changed since the owner last ran UpdateList
+};
+
+/// \brief How SetSize treats storage.
+enum SetSizeMode
+{
+    _SizeKeepSlack = 0,  ///< keep spare storage for later growth
+    _SizeExact = 1,      ///< fit the storage to the faces
+    _SizeKeepStorage = 2 ///< never release storage; keep the chunks' pre-allocation
+};
+
+/// \brief Base of the face lists (abstract: the face class comes from the typed lists).
+///
+/// Shared by holder count (CInstanciatedObject): release with Delete. Face indices given to
+/// list operations are unsigned; out-of-range ones give false, null, 0 or 0xFFFFFFFF and
+/// change nothing.
+///
+/// *Change tracking.* The stamp (GetChangedStamp) only grows. Operations that change the
+/// face count, reorder, clean or empty the list set _FaceListChanged and add one to it; the
+/// owner calls UpdateList after rebuilding what it derived from the faces.
+///
+/// operator= is virtual and takes any face list: a derived class adds
+/// `using CFaceList::operator=;` beside its own copy assignment so that both stay visible.
+class ZAN_API CFaceList : public CXObject, public CInstanciatedObject
+{
+    ZAN_DECLARE_RUNTIME_CLASS(CFaceList)
+
+public:
+    static constexpr unsigned kPropertyChunk = ZanTag("FCPR");
+    static constexpr unsigned kBackFaceChunk = ZanTag("BKMT");
+    static constexpr unsigned kOriginalIndexChunk = ZanTag("FAOI");
+    static constexpr unsigned kMaxCorners = CFaceStorage::kMaxItems;
+
+    /// \brief A copy: faces, chunks (each with its own arrays), stamp, flags and point bound.
+    /// \throw std::bad_alloc when the memory cannot be had.
+    CFaceList(const CFaceList& src);
+    ~CFaceList() override;
+
+    /// \brief A new handle of the list's face class, not yet on a face; release it with
+    ///        ReleaseFace. Fill it with GetFace.
+    virtual CFace* CreateFace() = 0;
+    /// \brief Frees a handle made by CreateFace. Nothing for null.
+    void ReleaseFace(CFace* face);
+
+    /// \name Faces
+    /// \{
+
+    /// \brief Number of faces.
+    int GetSize() const { return int(m_Faces.GetCount()); }
+    /// \brief Points \p face at face \p index of this list.
+    /// \return false (handle untouched) when \p index is not below the face count.
+    bool GetFace(unsigned index, CFace& face);
+    /// \brief The indices of face \p index and their count; null and 0 when out of range or
+    ///        empty. Valid until the list changes.
+    const int* GetIndexes(unsigned index, int& count) const
+    {
+        unsigned n;
+        const int* items = m_Faces.GetItems(index, n);
+        count = int(n);
+        return items;
+    }
+    /// \brief Corner count of face \p index, 0 out of range.
+    int GetFaceSize(unsigned index) const { return int(m_Faces.GetItemCount(index)); }
+    /// \brief Calls `f(faceIndex, const int* indices, unsigned count)` for every face in
+    ///        order, reading the buffer directly. \p f must not change the list.
+    template <class F> void ForEachFace(F&& f) const
+    {
+        unsigned n = m_Faces.GetCount();
+        for (unsigned i = 0; i < n; ++i)
+            f(i, m_Faces.ItemsAt(i), m_Faces.CountAt(i));
+    }
+    /// \brief The storage, for reading.
+    const CFaceStorage& GetStorage() const { return m_Faces; }
+    /// \}
+
+    /// \name Building
+    /// \{
+
+    /// \brief Makes room for \p faces more faces with \p corners corners in all, keeping the
+    ///        faces. \return false when memory is short or the sizes are absurd.
+    bool Reserve(unsigned faces, uint64_t corners);
+    /// \brief Appends a face of \p count corners. Its chunk values are constructed; it gets
+    ///        _FaceInvalid when it has fewer than 3 corners.
+    /// \param pointCount a bound for this call in addition to the list's point bound.
+    /// \return the new face's index, or 0xFFFFFFFF (nothing changed) for a count of 0 or above
+    ///         65 535, a null \p indices, a negative index or one not below both bounds, or a
+    ///         memory shortage.
+    unsigned AddFace(const int* indices, unsigned count, unsigned pointCount = kZanNone);
+    /// \brief AddFace with the points of \p points as the bound of this call.
+    unsigned AddFace(const int* indices, unsigned count, const CPointList& points);
+    /// \brief Appends \p faceCount faces of \p cornersPerFace corners each, read in order
+    ///        from \p indices (checked as in AddFace, all before anything changes).
+    /// \return false, with nothing changed, when any face would be refused.
+    bool AddFaces(const int* indices, unsigned faceCount, unsigned cornersPerFace,
+                  unsigned pointCount = kZanNone);
+    /// \brief Appends \p faceCount faces whose corner counts are \p counts, the indices read in
+    ///        order from \p indices (checked as in AddFace).
+    bool AddFaces(const int* indices, const unsigned* counts, unsigned faceCount,
+                  unsigned pointCount = kZanNone);
+    /// \brief Replaces the corners of face \p index by \p count indices (checked as in
+    ///        AddFace, a count of 0 allowed); sets or clears _FaceInvalid by the count.
+    bool SetFaceIndexes(unsigned index, const int* indices, unsigned count);
+    /// \}
+
+    /// \name Point bound
+    /// \{
+
+    /// \brief Indices must be below \p pointCount from now on (0xFFFFFFFF: no bound beyond
+    ///        the non-negative int range).
+    /// \return false, with the bound unchanged, when a face already holds an index that is
+    ///         not below \p pointCount.
+    bool SetPointBound(unsigned pointCount);
+    /// \brief SetPointBound with the point count of \p points, the list the indices address.
+    bool SetPointBound(const CPointList& points);
+    unsigned GetPointBound() const { return m_PointBound; }
+    /// \brief The first face with an index that is negative or not below \p pointCount, or
+    ///        0xFFFFFFFF when there is none.
+    unsigned FindIndexOutside(unsigned pointCount) const;
+    /// \}
+
+    /// \name Sizing
+    /// Each sets _FaceListChanged and adds one to the stamp when the face count changes, and
+    /// sizes the chunks to the new count with constructed values for new faces. New faces
+    /// with fewer than 3 corners get _FaceInvalid. Corners created by sizing hold index 0.
+    /// Each returns false, with nothing changed, for a negative count, a corner count above
+    /// 65 535, new corners under a point bound of 0, or a memory shortage.
+    /// \{
+
+    /// \brief Resizes to \p count faces; new faces get \p itemsPerFace corners (0: the
+    ///        storage's default, 3).
+    bool SetSize(int count, int itemsPerFace = 0, SetSizeMode mode = _SizeKeepSlack,
+                 int growBy = -1);
+    bool SetSize(int count, SetSizeMode mode, int itemsPerFace)
+    {
+        return SetSize(count, itemsPerFace, mode, -1);
+    }
+    /// \brief Empties the list, then creates \p count faces of `counts[i]` corners (every
+    ///        face \p itemsPerFace corners when \p counts is null, 0 meaning the default).
+    bool SetSize(int count, const unsigned* counts, int itemsPerFace = 0, int growBy = -1);
+    /// \brief Empties the list and copies the faces of \p model (indices only, checked against
+    ///        the point bound); the chunks get constructed values.
+    bool SetSize(const CFaceList& model, int growBy = -1);
+    /// \brief Gives every face exactly \p count corners; sets _FaceInvalid when \p count < 3
+    ///        and clears it otherwise.
+    bool SetFacesSize(unsigned count);
+    /// \brief SetSize(model), then ORs \p flags into every face.
+    bool SetSizeAndFlags(const CFaceList& model, unsigned flags);
+    /// \brief SetSize(count) with 4 corners per new face, then ORs \p flags into the faces
+    ///        added.
+    bool SetSizeAndFlags(int count, unsigned flags);
+    /// \brief Appends copies of the faces of \p other (indices unchanged, checked against the
+    ///        point bound); the chunks grow with constructed values.
+    bool ExpandSize(const CFaceList& other);
+    /// \brief ExpandSize, then ORs \p flags into the appended faces.
+    bool ExpandSizeAndFlags(const CFaceList& other, unsigned flags);
+    /// \brief Empties the list and makes room for \p faces faces of \p itemsPerFace corners;
+    ///        the chunks pre-allocate \p faces elements (constructed ahead with
+    ///        \p constructMode).
+    bool PreAllocate(int faces, int itemsPerFace, bool constructMode);
+    /// \brief Compacts the storage and releases spare room of the storage and the chunks.
+    void FreeExtra();
+    /// \brief Empties the list (chunks kept, without elements), clears the list flags, then
+    ///        sets _FaceListChanged and adds one to the stamp.
+    virtual void RemoveAll();
+    /// \}
+
+    /// \name Copies
+    /// \{
+
+    /// \brief Copies the chunk values of face \p src of \p from onto face \p dst, then, unless
+    ///        \p dataOnly, its corners.
+    /// \return false, with nothing changed, when a face is out of range, the source face is
+    ///         empty, its indices break the point bound, or memory is short.
+    bool CopyFace(unsigned dst, unsigned src, const CFaceList& from, bool dataOnly = false);
+    bool CopyFace(unsigned dst, unsigned src, bool dataOnly = false)
+    {
+        return CopyFace(dst, src, *this, dataOnly);
+    }
+    /// \brief The same from the face a handle names.
+    bool CopyFace(unsigned dst, const CFace& src, bool dataOnly = false);
+    /// \brief Copies face \p index (corners and chunk values) into \p face, which first takes
+    ///        this list's chunk structure.
+    bool CopyTo(int index, CSingleFace& face) const;
+    /// \brief Copies a held face back onto face \p index (chunks both have).
+    bool CopyFrom(int index, const CSingleFace& face);
+    /// \brief Makes this list a copy of \p src: its chunk structure (Inherit), chunk values,
+    ///        faces, flags and point bound; sets _FaceListChanged and adds one to the stamp.
+    ///        Nothing changes when memory is short.
+    virtual CFaceList& operator=(const CFaceList& src);
+    /// \brief Takes the chunk structure of \p src (chunks that follow copies, emptied to this
+    ///        list's count with constructed values); this list's property chunk is kept.
+    virtual void Inherit(const CFaceList& src);
+    /// \}
+
+    /// \name Face flags
+    /// \{
+    unsigned GetFaceFlags(unsigned index) const;
+    void SetFaceFlag(unsigned index, _FACE_PROPERTIES flag, bool set)
+    {
+        SetFaceFlags(index, unsigned(flag), set);
+    }
+    void SetFaceFlags(unsigned index, unsigned flags, bool set);
+    /// \brief Whether face \p index has every bit of \p flag.
+    bool IsFaceFlagSet(unsigned index, _FACE_PROPERTIES flag) const
+    {
+        return IsFaceFlagsSet(index, unsigned(flag));
+    }
+    bool IsFaceFlagsSet(unsigned index, unsigned flags) const
+    {
+        return (GetFaceFlags(index) & flags) == flags;
+    }
+    /// \brief Whether face \p index has any bit of \p flags.
+    bool IsFaceOneFlagSet(unsigned index, unsigned flags) const
+    {
+        return (GetFaceFlags(index) & flags) != 0;
+    }
+    /// \brief Sets or clears \p flags on every face.
+    void SetFacesFlags(unsigned flags, bool set);
+    /// \brief Sets or clears \p flags on faces first <= i < min(last, count).
+    void SetFacesFlags(unsigned first, unsigned last, unsigned flags, bool set);
+    /// \brief Faces where "any bit of \p mask is set" equals \p state.
+    unsigned GetNumberOfFaces(unsigned mask, bool state) const;
+    /// \brief Faces where "every bit of \p flag is set" equals \p state.
+    unsigned GetNumberOfFaces(_FACE_PROPERTIES flag, bool state) const;
+    /// \brief For each face: when face i of \p src has every bit of \p test, ORs \p set into
+    ///        face i; otherwise clears \p set unless \p keep.
+    /// \return false, with nothing changed, when the face counts differ.
+    bool InheritFlags(const CFaceList& src, _FACE_PROPERTIES test, _FACE_PROPERTIES set, bool keep);
+    /// \brief False as soon as a face without _FaceInvalid, whose every-bit test of \p flags
+    ///        equals \p state, has more than 3 corners.
+    bool IsTriangular(_FACE_PROPERTIES flags, bool state) const;
+    /// \}
+
+    /// \name Editing
+    /// \{
+
+    /// \brief Reverses every face without _FaceInvalid or _FaceExcluded.
+    void FlipNormals();
+    /// \brief Every index v below \p count becomes `remap[v]` unless that equals v or is
+    ///        0xFFFFFFFF; faces with _FaceInvalid or _FaceExcluded are skipped when
+    ///        \p skipExcluded.
+    /// \return whether an index changed; false, with nothing changed, for a null or empty
+    ///         remap or one with an entry (other than 0xFFFFFFFF or its own position) outside
+    ///         the point bound.
+    bool UpdateIndex(const unsigned* remap, unsigned count, bool skipExcluded);
+    bool UpdateIndex(const CXArray<unsigned int, unsigned int>* remap, bool skipExcluded);
+    /// \brief Reorders the faces and their chunk values: without \p inverse, the face that
+    ///        ends at position i is old face `order[i]`; with \p inverse, old face i ends at
+    ///        position `order[i]`.
+    /// \return false, with nothing changed, when \p count is 0 or not the face count, or
+    ///         \p order is not a permutation.
+    bool ReorderFaces(const unsigned* order, unsigned count, bool inverse);
+    /// \brief (Re)creates the chunk "FAOI" holding each face's current index.
+    void SaveFacesIndex();
+    /// \brief The "FAOI" value of face \p index, 0xFFFFFFFF without the chunk or out of range.
+    unsigned GetOriginalIndex(unsigned index) const;
+    /// \brief Removes repeated corners: a triangle with two equal indices gets _FaceInvalid;
+    ///        a larger face loses each corner equal to the next or the one after, down to 3
+    ///        corners (below that it gets _FaceInvalid). Faces with _FaceInvalid or
+    ///        _FaceExcluded are skipped.
+    ///
+    /// \p channels are face lists kept parallel to this one (channel faces): the same face
+    /// of each gets _FaceInvalid | _FaceExcluded where this one becomes invalid, and loses
+    /// the same corner positions while it is valid and long enough.
+    /// \return whether anything changed.
+    bool CleanPointsIndex(CFaceList* const* channels = nullptr, unsigned channelCount = 0);
+    /// \brief Removes the faces with _FaceInvalid, keeping the order of the others (their
+    ///        chunk values follow), after CleanPointsIndex when \p cleanPoints.
+    /// \param remap when given and faces are removed: one entry per old face, its new index
+    ///        or 0xFFFFFFFF.
+    /// \return whether faces were removed; when all are valid nothing is removed (the stamp
+    ///         only moves when CleanPointsIndex changed corners).
+    bool Clean(bool cleanPoints, CXArray<unsigned int, unsigned int>* remap,
+               CFaceList* const* channels = nullptr, unsigned channelCount = 0);
+    /// \}
+
+    /// \name Data chunks
+    /// \{
+
+    /// \brief Adds a chunk of constructed elements, replacing one of the same id (flags 0x101;
+    ///        0x103 for "FCPR", whose new elements keep each face's flags word). The list
+    ///        takes over the caller's holder of \p methods.
+    /// \return the chunk count, or 0 (methods released, nothing changed) for null methods or
+    ///         "FCPR" methods that are not face properties of this list's size at least.
+    unsigned AddDataChunk(unsigned id, CElementMethods* methods);
+    /// \brief Deletes a chunk; false when absent and for "FCPR", which every list keeps.
+    bool RemoveDataChunk(unsigned id);
+    /// \brief Adds the chunks of \p src that follow copies and this list lacks, empty or with
+    ///        \p src's values (cut or padded to this list's count). Nothing for null.
+    void AppendDataChunks(const CFaceList* src, bool emptyOnly);
+    /// \brief Element \p index of chunk \p id, null when absent or out of range.
+    void* GetData(unsigned id, unsigned index) { return m_Chunks->GetData(id, index); }
+    const void* GetData(unsigned id, unsigned index) const
+    {
+        return std::as_const(*m_Chunks).GetData(id, index);
+    }
+    unsigned GetSizeOfData(unsigned id) const { return m_Chunks->GetSizeOfDataChunk(id); }
+    unsigned GetDataChunkNbr() const { return m_Chunks->GetChunksNbr(); }
+    const CDataChunk& GetDataChunks() const { return *m_Chunks; }
+    /// \brief The "FCPR" element of face \p index, null without one.
+    void* GetMainData(unsigned index) { return m_Chunks->GetMainData(index); }
+    const void* GetMainData(unsigned index) const
+    {
+        return std::as_const(*m_Chunks).GetMainData(index);
+    }
+    /// \}
+
+    /// \name List state
+    /// \{
+    /// \brief Sets or clears list flags; setting _FaceListChanged also adds one to the stamp.
+    void SetFlag(_FACELIST_PROPERTIES flag, bool set);
+    bool IsFlagSet(_FACELIST_PROPERTIES flag) const { return (m_Flags & flag) == unsigned(flag); }
+    unsigned GetFlags() const { return m_Flags; }
+    unsigned GetChangedStamp() const { return m_Stamp; }
+    /// \}
+
+    /// \brief A hash of the faces: with 0x04 the indices of every face without _FaceInvalid
+    ///        or _FaceExcluded; with 0x08 the chunks. 0 when \p mask has neither bit.
+    virtual uint32_t GetChecksum(unsigned mask) const;
+
+    /// \brief Stores or loads the list: face count, list flags (only _FaceListPersistent is
+    ///        written), the face storage (record count; when not 0 the used bytes, buffer
+    ///        size, compacted buffer and offsets), then the data chunks.
+    ///
+    /// Loading checks the storage (see CSimpleCollection::Load), every index against 0 and
+    /// the point bound, the record and chunk counts against the face count, and the main
+    /// chunk; the list is replaced only when everything holds (the stamp then grows by one
+    /// and the flags become the word read). The point bound is not archived: it stays.
+    /// \throw CXArchiveException for a short or malformed archive (list unchanged).
+    void Serialize(CXArchive& ar) override;
+
+protected:
+    /// \brief An empty list: with \p model, its chunk structure; without, a new "FCPR" chunk.
+    /// \param propertySize 4 (flags word) or 8 (flags word and material ID).
+    CFaceList(const CFaceList* model, unsigned propertySize);
+
+    /// \brief When _FaceListChanged is set, clears it and returns true (owners then rebuild
+    ///        what they derived from the faces); otherwise false.
+    virtual bool UpdateList(const CGeomInfo* geom);
+
+    /// \brief Bytes of the property element this list needs (4 or 8).
+    unsigned GetPropertySize() const { return m_PropertySize; }
+    /// \brief The material word of face \p index (second word of its property), null when
+    ///        out of range or when the property has no room for it.
+    unsigned* MaterialAt(unsigned index);
+    const unsigned* MaterialAt(unsigned index) const;
+
+    friend class CFace;
+    friend class C3DFace;
+    friend class C3DGeomObject;
+    friend class CChannel;
+    friend class CGeomInfo;
+
+private:
+    unsigned* PropertyAt(unsigned index)
+    {
+        return static_cast<unsigned*>(m_Chunks->GetMainData(index));
+    }
+    const unsigned* PropertyAt(unsigned index) const
+    {
+        return static_cast<const unsigned*>(std::as_const(*m_Chunks).GetMainData(index));
+    }
+    bool IsIndexInBound(int index) const { return index >= 0 && unsigned(index) < m_PointBound; }
+    bool AreIndexesInBound(const int* indices, size_t count, unsigned pointCount) const;
+    CElementMethods* NewPropertyMethods() const;
+    bool IsPropertyMethods(const CElementMethods* methods) const;
+    void ReplacePropertyChunk(CElementMethods* methods);
+    void EnsurePropertyChunk();
+    void CopyPropertyWord(unsigned dst, const CFaceList& from, unsigned src);
+    void MarkChanged();
+    void MarkInvalidFrom(unsigned first);
+    void OrFlagsFrom(unsigned first, unsigned flags);
+    bool ResizeFace(unsigned index, unsigned count);
+    void RemoveCorner(unsigned index, unsigned position);
+
+    CFaceStorage m_Faces;
+    std::unique_ptr<CDataChunk> m_Chunks;
+    unsigned m_Stamp = 0;
+    unsigned m_Flags = 0;
+    unsigned m_PointBound = kZanNone;
+    unsigned m_PropertySize = 4;
+};
+
+/// \brief The faces of a mesh: face class C3DFace, property "FCPR" of flags word and
+///        material ID (C3DFacePropertyMethods), and back-face materials in "BKMT".
+class ZAN_API C3DFaceList : public CFaceList
+{
+    ZAN_DECLARE_DYNCREATE(C3DFaceList)
+
+public:
+    /// \brief An empty list; with \p model, the model's chunk structure.
+    explicit C3DFaceList(const CFaceList* model = nullptr);
+    C3DFaceList(const C3DFaceList& src) = default;
+    ~C3DFaceList() override;
+    using CFaceList::operator=;
+    C3DFaceList& operator=(const C3DFaceList& src)
+    {
+        CFaceList::operator=(src);
+        return *this;
+    }
+    /// \brief A new list (one holder) with the structure of \p model when given.
+    static C3DFaceList* Create(const CFaceList* model = nullptr);
+    CFace* CreateFace() override;
+
+    /// \brief Material of face \p index; 0xFFFFFFFF out of range or for a face with
+    ///        _FaceInvalid or _FaceExcluded.
+    unsigned GetFaceMaterial(unsigned index) const;
+    /// \brief false out of range.
+    bool SetFaceMaterial(unsigned index, unsigned materialID);
+    /// \brief The "BKMT" value of face \p index, 0xFFFFFFFF without the chunk or out of range.
+    unsigned GetBackFaceMaterial(unsigned index) const;
+    /// \brief Sets the "BKMT" value of face \p index, creating the chunk (every face
+    ///        0xFFFFFFFF) when absent; false out of range.
+    bool SetBackFaceMaterial(unsigned index, unsigned materialID);
+    bool HasBackFaceMaterials() const { return GetDataChunks().HasDataChunk(kBackFaceChunk); }
+    void RemoveBackFaceMaterials() { RemoveDataChunk(kBackFaceChunk); }
+    /// \brief Replaces material \p oldID by \p newID on every face, front and back.
+    /// \return the number of values replaced.
+    unsigned ReplaceMaterial(unsigned oldID, unsigned newID);
+};
+
+/// Declares a face list of a channel: its face class, runtime class, constructors and copies.
+#define ZAN_DECLARE_CHANNEL_FACE_LIST(ClassName, FaceClass)                                        \
+    class ZAN_API ClassName : public CFaceList                                                     \
+    {                                                                                              \
+        ZAN_DECLARE_DYNCREATE(ClassName)                                                           \
+    public:                                                                                        \
+        explicit ClassName(const CFaceList* model = nullptr);                                      \
+        ClassName(const ClassName& src) = default;                                                 \
+        ~ClassName() override;                                                                     \
+        using CFaceList::operator=;                                                                \
+        ClassName& operator=(const ClassName& src)                                                 \
+        {                                                                                          \
+            CFaceList::operator=(src);                                                             \
+            return *this;                                                                          \
+        }                                                                                          \
+        static ClassName* Create(const CFaceList* model = nullptr);                                \
+        CFace* CreateFace() override;                                                              \
+    };
+
+/// Faces of a texture-coordinate channel (face class CUVWFace).
+ZAN_DECLARE_CHANNEL_FACE_LIST(CUVWFaceList, CUVWFace)
+/// Faces of a vertex-colour channel (face class CVCFace).
+ZAN_DECLARE_CHANNEL_FACE_LIST(CVCFaceList, CVCFace)
+/// Faces of a per-corner weight channel (face class CWeightFace).
+ZAN_DECLARE_CHANNEL_FACE_LIST(CWeightFaceList, CWeightFace)
+/// Faces of a point-normal or specified-normal channel (face class CNormalFace).
+ZAN_DECLARE_CHANNEL_FACE_LIST(CNormalFaceList, CNormalFace)
+
+#undef ZAN_DECLARE_CHANNEL_FACE_LIST
