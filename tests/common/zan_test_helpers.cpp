@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 namespace zantest
 {
@@ -51,6 +52,15 @@ void CScopedEnv::Set(const std::optional<std::string>& value)
     if (accepted.empty())
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "accepted where a refusal was due, at" << accepted;
+}
+
+void RunInThreads(int count, const std::function<void(int)>& body)
+{
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back(body, i);
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
 std::vector<uint8_t> StoreToBytes(const std::function<void(CXArchive&)>& store)

@@ -1,4 +1,5 @@
-/// Small helpers shared by the test suites: temporary folders, archive round trips.
+/// Small helpers shared by the test suites: temporary folders and environment, threads,
+/// archive round trips and archive errors.
 #pragma once
 
 #include <3dzan/foundation/xarchive.h>
@@ -65,6 +66,9 @@ private:
 /// Success when every one of \p results is false: each is the answer of a call that must
 /// be refused. A failure names the positions of the calls that were not.
 ::testing::AssertionResult AllRefused(std::initializer_list<bool> results);
+
+/// Runs \p body(0) to \p body(count - 1) on \p count threads at once and waits for them all.
+void RunInThreads(int count, const std::function<void(int)>& body);
 
 /// The bytes \p store writes into a memory archive.
 std::vector<uint8_t> StoreToBytes(const std::function<void(CXArchive&)>& store);

@@ -221,41 +221,23 @@ TEST(CustomDataValues, NumericKindsConvert)
     }
 }
 
-TEST(CustomDataEntries, ReplacingKeepsTheIndexAndTakesTheNewKind)
-{
-    CCustomData bag;
-    const unsigned a = ZanTag("AAAA"), b = ZanTag("BBBB"), c = ZanTag("CCCC");
-    for (unsigned id : {a, b, c})
-        bag.SetInt(id, 1);
-    bag.SetString(b, "two");
-    CCustomData& nested = bag.CreateCustomData(a); // replaces the int
-    nested.SetBool(1, true);
-    EXPECT_EQ(&bag.CreateCustomData(a), &nested) << "an existing bag is reused";
-    EXPECT_EQ(Ids(bag), (std::vector<unsigned>{a, b, c}));
-    EXPECT_EQ(bag.GetKind(b), _CustomDataString);
-
-    EXPECT_TRUE(bag.RemoveValue(a));
-    EXPECT_FALSE(bag.RemoveValue(a));
-    EXPECT_EQ(Ids(bag), (std::vector<unsigned>{b, c}));
-    EXPECT_EQ(bag.GetIndex(c), 1);
-    unsigned kind;
-    EXPECT_THROW(bag.GetIDByIndex(2, kind), CXInvalidArgException);
-    EXPECT_THROW(bag.GetIDByIndex(-1, kind), CXInvalidArgException);
-    bag.RemoveAll();
-    EXPECT_TRUE(bag.IsEmpty());
-    EXPECT_FALSE(bag.HasValue(c));
-}
-
 // Thousands of entries exercise the id index; a plain vector searched linearly is the
-// reference for both the values and the index order.
+// reference for the values, their kinds and the index order. A value set again replaces
+// the old one in place, whatever its kind.
 TEST(CustomDataEntries, LargeBagMatchesAReferenceModel)
 {
+    struct CEntry
+    {
+        unsigned m_Id;
+        int m_Value;
+        bool m_Text; // set as a string
+    };
     std::mt19937 random(1234);
-    std::vector<std::pair<unsigned, int>> model;
+    std::vector<CEntry> model;
     CCustomData bag;
     auto modelFind = [&model](unsigned id)
     {
-        auto at = std::find_if(model.begin(), model.end(), [id](auto& e) { return e.first == id; });
+        auto at = std::find_if(model.begin(), model.end(), [id](auto& e) { return e.m_Id == id; });
         return at == model.end() ? -1 : int(at - model.begin());
     };
     for (int step = 0; step < 20000; ++step)
@@ -263,19 +245,21 @@ TEST(CustomDataEntries, LargeBagMatchesAReferenceModel)
         // Grow to about 3000 entries, then shrink back below the small-bag size.
         bool growing = step < 12000;
         unsigned id = random() % 4000 * 2654435761u;
-        int value = int(random());
+        CEntry entry{id, int(random()), random() % 5 == 0};
         bool set = growing ? random() % 4 != 0 : random() % 8 == 0;
         if (!set && !growing && !model.empty() && random() % 2)
-            id = model[random() % model.size()].first; // mostly remove ids that are there
+            id = model[random() % model.size()].m_Id; // mostly remove ids that are there
         int at = modelFind(id);
-        if (set)
-            bag.SetInt(id, value);
+        if (set && entry.m_Text)
+            bag.SetString(id, std::to_string(entry.m_Value).c_str());
+        else if (set)
+            bag.SetInt(id, entry.m_Value);
         else
             ASSERT_EQ(bag.RemoveValue(id), at >= 0);
         if (set && at < 0)
-            model.emplace_back(id, value);
+            model.push_back(entry);
         else if (set)
-            model[size_t(at)].second = value;
+            model[size_t(at)] = entry;
         else if (at >= 0)
             model.erase(model.begin() + at);
         ASSERT_EQ(bag.GetIndex(id), modelFind(id)) << step;
@@ -285,14 +269,22 @@ TEST(CustomDataEntries, LargeBagMatchesAReferenceModel)
             ASSERT_EQ(bag.GetCount(), int(model.size()));
             for (size_t i = 0; i < model.size(); ++i)
             {
-                unsigned kind;
-                ASSERT_EQ(bag.GetIDByIndex(int(i), kind), model[i].first);
-                ASSERT_EQ(bag.GetInt(model[i].first), model[i].second);
-                ASSERT_EQ(copy.GetIndex(model[i].first), int(i));
+                unsigned kind, key = model[i].m_Id;
+                ASSERT_EQ(bag.GetIDByIndex(int(i), kind), key);
+                ASSERT_EQ(kind, model[i].m_Text ? _CustomDataString : _CustomDataInt);
+                ASSERT_EQ(bag.GetString(key, std::to_string(bag.GetInt(key)).c_str()),
+                          std::to_string(model[i].m_Value).c_str());
+                ASSERT_EQ(copy.GetIndex(key), int(i));
             }
         }
     }
     EXPECT_LT(model.size(), 16u) << "the walk should end on a small bag";
+    unsigned kind;
+    EXPECT_THROW(bag.GetIDByIndex(bag.GetCount(), kind), CXInvalidArgException);
+    EXPECT_THROW(bag.GetIDByIndex(-1, kind), CXInvalidArgException);
+    bag.RemoveAll();
+    EXPECT_TRUE(bag.IsEmpty());
+    EXPECT_EQ(bag.GetIndex(model[0].m_Id), -1);
 }
 
 // ---------------------------------------------------------------- copies and equality
@@ -317,12 +309,15 @@ TEST(CustomDataCopies, CopiesAreDeepAndValuesFromTheBagItselfAreCopiedFirst)
     bag.SetCustomData(ZanTag("SELF"), bag);
     ASSERT_NE(bag.GetCustomData(ZanTag("SELF")), nullptr);
     EXPECT_TRUE(*bag.GetCustomData(ZanTag("SELF")) == original);
+    // A nested bag replaces a value of another kind in place; an existing one is reused.
+    CCustomData& nested = bag.CreateCustomData(ZanTag("INT "));
+    EXPECT_EQ(&bag.CreateCustomData(ZanTag("INT ")), &nested);
+    EXPECT_EQ(bag.GetIndex(ZanTag("INT ")), 1);
     // The nested bag holds an entry under its own id: appending it replaces it.
-    CCustomData& nested = bag.CreateCustomData(ZanTag("NEST"));
-    nested.SetInt(ZanTag("NEST"), 4);
+    nested.SetInt(ZanTag("INT "), 4);
     nested.SetInt(ZanTag("NEW "), 5);
     bag.Append(nested);
-    EXPECT_EQ(bag.GetKind(ZanTag("NEST")), _CustomDataInt);
+    EXPECT_EQ(bag.GetKind(ZanTag("INT ")), _CustomDataInt);
     EXPECT_EQ(bag.GetInt(ZanTag("NEW ")), 5);
     size_t size;
     const uint8_t* block = bag.GetBytes(ZanTag("BLOB"), size);

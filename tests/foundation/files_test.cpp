@@ -89,7 +89,7 @@ using IoPlugins = FileIo;
 
 // ---------------------------------------------------------------------------- file names
 
-TEST(FileNameSpec, SplitsNamesIntoFolderNameAndExtension)
+TEST(FileNames, SplitsNamesIntoFolderNameAndExtension)
 {
     struct
     {
@@ -110,29 +110,29 @@ TEST(FileNameSpec, SplitsNamesIntoFolderNameAndExtension)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.path);
-        CFileNameSpec spec(c.path, ZanTag("TEST"));
-        EXPECT_EQ(spec.GetFolder(), c.folder);
-        EXPECT_EQ(spec.GetName(), c.name);
-        EXPECT_EQ(spec.GetBaseName(), c.baseName);
-        EXPECT_EQ(spec.GetExtension(), c.extension);
-        EXPECT_EQ(spec.IsURL(), c.url);
-        EXPECT_EQ(spec.IsEmpty(), *c.path == 0);
+        CFileNameSpec file(c.path, ZanTag("TEST"));
+        EXPECT_EQ(file.GetFolder(), c.folder);
+        EXPECT_EQ(file.GetName(), c.name);
+        EXPECT_EQ(file.GetBaseName(), c.baseName);
+        EXPECT_EQ(file.GetExtension(), c.extension);
+        EXPECT_EQ(file.IsURL(), c.url);
+        EXPECT_EQ(file.IsEmpty(), *c.path == 0);
         // Folder and name always put the path back together.
         EXPECT_EQ(fileGetFolder(c.path) + fileGetName(c.path), c.path);
     }
-    CFileNameSpec spec("/x/Model.ObJ", 1);
-    EXPECT_TRUE(spec.HasExtension(".obj"));
-    EXPECT_TRUE(spec.HasExtension("OBJ"));
+    CFileNameSpec file("/x/Model.ObJ", 1);
+    EXPECT_TRUE(file.HasExtension(".obj"));
+    EXPECT_TRUE(file.HasExtension("OBJ"));
     EXPECT_TRUE(
-        AllRefused({spec.HasExtension("ob"), spec.HasExtension(""), spec.HasExtension(nullptr),
+        AllRefused({file.HasExtension("ob"), file.HasExtension(""), file.HasExtension(nullptr),
                     CFileNameSpec("/x/obj").HasExtension("obj")}));
     // Equal names need the same bytes and the same class (file systems here are case-sensitive).
-    EXPECT_TRUE(spec == CFileNameSpec("/x/Model.ObJ", 1));
-    EXPECT_TRUE(spec != CFileNameSpec("/x/Model.ObJ", 2));
-    EXPECT_TRUE(spec != CFileNameSpec("/x/Model.obj", 1));
+    EXPECT_TRUE(file == CFileNameSpec("/x/Model.ObJ", 1));
+    EXPECT_TRUE(file != CFileNameSpec("/x/Model.ObJ", 2));
+    EXPECT_TRUE(file != CFileNameSpec("/x/Model.obj", 1));
 }
 
-TEST(FileNameSpec, SetExtensionTouchesOnlyTheNameAndKeepsTheClass)
+TEST(FileNames, SetExtensionTouchesOnlyTheNameAndKeepsTheClass)
 {
     const char* cases[][3] = {{"/a/b.c/scene.obj", "ply", "/a/b.c/scene.ply"},
                               {"/a/b.c/scene.ply", ".GLB", "/a/b.c/scene.GLB"},
@@ -144,10 +144,10 @@ TEST(FileNameSpec, SetExtensionTouchesOnlyTheNameAndKeepsTheClass)
                               {"http://", "x", nullptr}};
     for (const auto& [name, extension, result] : cases)
     {
-        CFileNameSpec spec(name, ZanTag("OBJ "));
-        EXPECT_EQ(spec.SetExtension(extension), result != nullptr) << name;
-        EXPECT_EQ(spec.GetFileName(), result ? result : name);
-        EXPECT_EQ(spec.GetClass(), ZanTag("OBJ ")); // the caller decides the class
+        CFileNameSpec file(name, ZanTag("OBJ "));
+        EXPECT_EQ(file.SetExtension(extension), result != nullptr) << name;
+        EXPECT_EQ(file.GetFileName(), result ? result : name);
+        EXPECT_EQ(file.GetClass(), ZanTag("OBJ ")); // the caller decides the class
     }
 }
 
@@ -275,28 +275,23 @@ TEST(FormatRegistry, ConcurrentRegistrationsKeepOneRecordPerClass)
     auto classOf = [](int i) { return ZanTag("ZR00") + unsigned(i); };
     std::vector<std::atomic<int>> winners(kClasses);
     std::atomic<int> successes{0};
-    {
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t)
-            threads.emplace_back(
-                [&, t]
+    zantest::RunInThreads(
+        kThreads,
+        [&](int t)
+        {
+            for (int i = 0; i < kClasses; ++i)
+            {
+                std::string description = "thread " + std::to_string(t);
+                std::string extension = ".zr" + std::to_string(i);
+                if (fileRegisterFile(
+                        CFileExt(description.c_str(), extension.c_str(), classOf(i), _FileKind3D)))
                 {
-                    for (int i = 0; i < kClasses; ++i)
-                    {
-                        std::string description = "thread " + std::to_string(t);
-                        std::string extension = ".zr" + std::to_string(i);
-                        if (fileRegisterFile(CFileExt(description.c_str(), extension.c_str(),
-                                                      classOf(i), _FileKind3D)))
-                        {
-                            ++successes;
-                            winners[size_t(i)] = t;
-                        }
-                        fileGetKindOf(("x" + extension).c_str());
-                    }
-                });
-        for (auto& thread : threads)
-            thread.join();
-    }
+                    ++successes;
+                    winners[size_t(i)] = t;
+                }
+                fileGetKindOf(("x" + extension).c_str());
+            }
+        });
     EXPECT_EQ(successes.load(), kClasses);
     for (int i = 0; i < kClasses; ++i)
     {
