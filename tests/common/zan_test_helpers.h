@@ -1,8 +1,12 @@
-/// Small helpers shared by the test suites: temporary folders, archive round trips.
+/// Small helpers shared by the test suites: temporary folders and environment, threads,
+/// archive round trips and archive errors.
 #pragma once
 
 #include <3dzan/foundation/xarchive.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -40,11 +44,50 @@ private:
     std::optional<std::string> m_Old;
 };
 
+/// ReadFileBytes and WriteFileBytes for text.
+std::string ReadFileText(const std::string& path);
+bool WriteFileText(const std::string& path, const std::string& text);
+
+/// A temporary configuration folder: ZAN3D_CONFIG_DIR names it while the object lives.
+class CTempConfigDir
+{
+public:
+    CTempConfigDir() : m_Env("ZAN3D_CONFIG_DIR", m_Dir.Path()) {}
+    const std::string& Path() const { return m_Dir.Path(); }
+    std::string File(const std::string& name) const { return m_Dir.File(name); }
+    /// The text of the log file in the folder.
+    std::string LogText() const { return ReadFileText(File("3dzan.log")); }
+
+private:
+    CTempDir m_Dir;
+    CScopedEnv m_Env;
+};
+
+/// Success when every one of \p results is false: each is the answer of a call that must
+/// be refused. A failure names the positions of the calls that were not.
+::testing::AssertionResult AllRefused(std::initializer_list<bool> results);
+
+/// Runs \p body(0) to \p body(count - 1) on \p count threads at once and waits for them all.
+void RunInThreads(int count, const std::function<void(int)>& body);
+
 /// The bytes \p store writes into a memory archive.
 std::vector<uint8_t> StoreToBytes(const std::function<void(CXArchive&)>& store);
 
-/// Runs \p load on a loading archive over \p bytes.
-void LoadFromBytes(const std::vector<uint8_t>& bytes, const std::function<void(CXArchive&)>& load);
+/// Runs \p load on a loading archive over \p bytes, or over their first \p length bytes.
+void LoadFromBytes(const std::vector<uint8_t>& bytes, const std::function<void(CXArchive&)>& load,
+                   size_t length = SIZE_MAX);
+
+/// Runs \p store on an archive written to the disk file \p path; false when it cannot.
+bool StoreToFile(const std::string& path, const std::function<void(CXArchive&)>& store,
+                 size_t bufferSize = 64 * 1024);
+/// Runs \p load on an archive read from the disk file \p path; true when the file opened and
+/// \p load read it to its last byte.
+bool LoadFromFile(const std::string& path, const std::function<void(CXArchive&)>& load,
+                  size_t bufferSize = 64 * 1024);
+
+/// Success when \p action raises CXArchiveException (with \p cause, when one is given).
+::testing::AssertionResult ArchiveFails(const std::function<void()>& action,
+                                        std::optional<CXArchiveException::Cause> cause = {});
 
 /// Stores an object, loads it into \p target, and returns the stored bytes.
 template <class T> std::vector<uint8_t> RoundTrip(T& source, T& target)
