@@ -8,6 +8,8 @@
 //
 // Loops over the points (flags, statistics, checksums) read them in place at the element
 // stride with non-virtual calls: the element array keeps them contiguous.
+#include <3dzan/foundation/bitarray.h>
+#include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
 
 #include <3dzan/foundation/xarchive.h>
@@ -344,12 +346,28 @@ unsigned CPointList::GetOriginalIndex(unsigned index) const
 
 // ---------------------------------------------------------------- Clean
 
+void CPointList::SetInvalidPoints(const CFaceList& faces, bool keep)
+{
+    int count = GetSize();
+    if (!keep)
+        for (int i = 0; i < count; ++i)
+            PointAt(size_t(i))->SetFlags(_PointInvalid, false);
+    CBitArray unused(unsigned(count), true);
+    faces.ForEachFace([&](unsigned face, const int* indices, unsigned corners) {
+        if (faces.GetFaceFlags(face) & (_FaceInvalid | _FaceExcluded))
+            return;
+        for (unsigned c = 0; c < corners; ++c)
+            if (indices[c] >= 0 && indices[c] < count)
+                unused.ClearAt(unsigned(indices[c]));
+    });
+    for (unsigned i = unused.FindNextSet(); i != kZanNone; i = unused.FindNextSet(i + 1))
+        PointAt(i)->SetFlags(_PointInvalid, true);
+}
+
 bool CPointList::Clean(CFaceList* faces, CXArray<unsigned int, unsigned int>* remap)
 {
-    // Marking the points that no valid face uses belongs to the face lists; without them there
-    // is no face list to read.
     if (faces)
-        return false;
+        SetInvalidPoints(*faces, true);
     int count = GetSize();
     std::vector<unsigned> kept;
     try

@@ -4,6 +4,7 @@
 #include "common/zan_test_helpers.h"
 
 #include <3dzan/geometry/elementmethods.h>
+#include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
 
 #include <gtest/gtest.h>
@@ -611,4 +612,50 @@ TEST(PointListArchive, MalformedInputIsRefusedAndChangesNothing)
     EXPECT_EQ(generic.GetSize(), 2);
     EXPECT_THROW(Load(untyped, refused[5]), CXArchiveException);
     EXPECT_EQ(untyped.GetMethods(), nullptr);
+}
+
+TEST(PointListFaces, CleanDropsThePointsNoValidFaceUses)
+{
+    // Six points; point 3 is used only by an excluded face, point 5 by nothing.
+    C3DPointList points;
+    for (int i = 0; i < 6; ++i)
+    {
+        C3DTPoint<float> p(float(i), 0, 0);
+        points.Add(&p);
+    }
+    points.SavePointsIndex();
+    C3DFaceList faces;
+    const int a[] = {0, 1, 2};
+    const int b[] = {2, 4, 1};
+    const int c[] = {3, 4, 0};
+    faces.AddFace(a, 3, points);
+    faces.AddFace(b, 3, points);
+    unsigned excluded = faces.AddFace(c, 3, points);
+    faces.SetFaceFlag(excluded, _FaceExcluded, true);
+
+    points.SetInvalidPoints(faces, false);
+    EXPECT_EQ(points.GetNumberOfPoints(_PointInvalid, true), 2);
+    EXPECT_TRUE(points[3].IsFlagSet(_PointInvalid));
+    EXPECT_TRUE(points[5].IsFlagSet(_PointInvalid));
+
+    CXArray<unsigned, unsigned> remap;
+    unsigned stamp = points.GetChangedStamp();
+    ASSERT_TRUE(points.Clean(&faces, &remap));
+    EXPECT_GT(points.GetChangedStamp(), stamp);
+    ASSERT_EQ(points.GetSize(), 4);
+    EXPECT_EQ(points.GetOriginalIndex(3), 4u);
+    EXPECT_FLOAT_EQ(points[3].m_X, 4.0f);
+    std::vector<unsigned> expected = {0, 1, 2, kZanNone, 3, kZanNone};
+    EXPECT_EQ(remap.GetVector(), expected);
+
+    // Every point used: nothing changes, the remap is emptied.
+    faces.SetFaceFlag(excluded, _FaceExcluded, false);
+    const int d[] = {0, 1, 3};
+    C3DFaceList all;
+    all.AddFace(a, 3, points);
+    all.AddFace(d, 3, points);
+    stamp = points.GetChangedStamp();
+    EXPECT_FALSE(points.Clean(&all, &remap));
+    EXPECT_EQ(remap.GetSize(), 0);
+    EXPECT_EQ(points.GetChangedStamp(), stamp);
 }

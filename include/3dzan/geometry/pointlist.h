@@ -224,13 +224,17 @@ public:
     /// \brief Removes the invalid points (flag 0x02), packing the others toward the front in
     ///        their order with their chunk values.
     ///
-    /// \param faces the face list whose unused points are to be marked invalid first. Until face
-    ///        lists exist in this library a non-null \p faces is refused (false, nothing changed).
+    /// \param faces when given, the face list whose unused points are marked invalid first
+    ///        (SetInvalidPoints with keep true).
     /// \param remap when given, receives for each old index the new one (0xFFFFFFFF for removed
     ///        points); emptied and released when nothing is removed.
     /// \return true when points were removed (the changed flag is then set and the stamp grows);
     ///         false when every point is valid (nothing changes) or memory cannot be had.
     bool Clean(CFaceList* faces, CXArray<unsigned int, unsigned int>* remap);
+    /// \brief Marks invalid (0x02) every point that no valid face of \p faces uses (a face is
+    ///        valid when it has neither the invalid nor the excluded flag). Unless \p keep, the
+    ///        flag is first cleared on every point. Indices outside this list are ignored.
+    void SetInvalidPoints(const CFaceList& faces, bool keep);
 
     /// \brief A checksum of the points.
     ///
