@@ -449,24 +449,6 @@ void CUIntElementMethods::ConstructElements(void* first, size_t count) const
         std::memset(first, 0, count * sizeof(uint32_t));
 }
 
-void CUIntElementMethods::DestructElements(void*, size_t) const {}
-
-void CUIntElementMethods::CopyElements(void* dst, const void* src, size_t count) const
-{
-    if (dst && src && dst != src)
-        std::memcpy(dst, src, count * sizeof(uint32_t));
-}
-
-void CUIntElementMethods::SerializeElements(CXArchive& ar, void* first, size_t count) const
-{
-    if (!first)
-        return;
-    if (ar.IsStoring())
-        ar.WriteArray(static_cast<const uint32_t*>(first), count);
-    else
-        ar.ReadArray(static_cast<uint32_t*>(first), count);
-}
-
 ZAN_IMPLEMENT_DYNCREATE(CDoubleElementMethods, CElementMethods)
 
 unsigned CDoubleElementMethods::GetSizeof() const
@@ -492,24 +474,6 @@ void CDoubleElementMethods::ConstructElements(void* first, size_t count) const
 {
     if (first)
         std::memset(first, 0, count * sizeof(double));
-}
-
-void CDoubleElementMethods::DestructElements(void*, size_t) const {}
-
-void CDoubleElementMethods::CopyElements(void* dst, const void* src, size_t count) const
-{
-    if (dst && src && dst != src)
-        std::memcpy(dst, src, count * sizeof(double));
-}
-
-void CDoubleElementMethods::SerializeElements(CXArchive& ar, void* first, size_t count) const
-{
-    if (!first)
-        return;
-    if (ar.IsStoring())
-        ar.WriteArray(static_cast<const double*>(first), count);
-    else
-        ar.ReadArray(static_cast<double*>(first), count);
 }
 
 // ================================================================ CElementArray

@@ -148,9 +148,6 @@ public:
     uint32_t GetBaseType() const override;
     void ConstructElement(void* element) const override;
     void ConstructElements(void* first, size_t count) const override;
-    void DestructElements(void* first, size_t count) const override;
-    void CopyElements(void* dst, const void* src, size_t count) const override;
-    void SerializeElements(CXArchive& ar, void* first, size_t count) const override;
 };
 
 /// \brief Methods of 64-bit IEEE floats: 8 bytes, tag "DOUB", constructed to +0.0.
@@ -164,9 +161,6 @@ public:
     uint32_t GetBaseType() const override;
     void ConstructElement(void* element) const override;
     void ConstructElements(void* first, size_t count) const override;
-    void DestructElements(void* first, size_t count) const override;
-    void CopyElements(void* dst, const void* src, size_t count) const override;
-    void SerializeElements(CXArchive& ar, void* first, size_t count) const override;
 };
 
 /// \brief A growable array of fixed-size elements described by a CElementMethods object,
