@@ -12,6 +12,8 @@
 #pragma once
 
 #include <3dzan/foundation/xarray.h>
+#include <3dzan/animation/math.h>
+#include <3dzan/geometry/bbox.h>
 #include <3dzan/geometry/datachunk.h>
 #include <3dzan/geometry/points.h>
 
@@ -350,11 +352,9 @@ protected:
     CPointList& operator=(const CPointList& src) override { return CPointList::operator=(src); }
 };
 
-/// Declares a typed point list: its runtime class, the two constructors, Create, the
-/// assignments and its checksum.
-#define ZAN_DECLARE_POINT_LIST(ClassName, Point)                                                   \
-    class ZAN_API ClassName : public CTypedPointList<Point>                                        \
-    {                                                                                              \
+/// The members every typed point list declares: its runtime class, the two constructors,
+/// Create, the assignments and its checksum.
+#define ZAN_POINT_LIST_MEMBERS(ClassName, Point)                                                   \
         ZAN_DECLARE_DYNCREATE(ClassName)                                                           \
     public:                                                                                        \
         /** An empty list, with the chunk structure of \p model when given. */                     \
@@ -373,7 +373,13 @@ protected:
             return CPointList::operator=(src);                                                     \
         }                                                                                          \
         uint32_t GetChecksum(unsigned mask) const override;                                        \
-        using CPointList::GetChecksum;                                                             \
+        using CPointList::GetChecksum;
+
+/// Declares a typed point list with the common members only.
+#define ZAN_DECLARE_POINT_LIST(ClassName, Point)                                                   \
+    class ZAN_API ClassName : public CTypedPointList<Point>                                        \
+    {                                                                                              \
+        ZAN_POINT_LIST_MEMBERS(ClassName, Point)                                                   \
     };
 
 /// 2D points (C2DPointMethods). Checksum: the base's flags term only.
@@ -381,8 +387,41 @@ ZAN_DECLARE_POINT_LIST(C2DPointList, C2DTPoint<float>)
 /// Extended 2D points of the planar algorithms (C2DPointExtMethods). Checksum: the base's
 /// flags term only.
 ZAN_DECLARE_POINT_LIST(C2DPointExtList, C2DPointExt)
-/// The points of a mesh (C3DPointMethods). Value term: bits of x + bits of y + bits of z.
-ZAN_DECLARE_POINT_LIST(C3DPointList, C3DTPoint<float>)
+/// \brief The points of a mesh (C3DPointMethods), with the operations that read them as
+///        positions: bounding boxes, transforms and axis swaps.
+///
+/// Checksum value term: bits of x + bits of y + bits of z.
+class ZAN_API C3DPointList : public CTypedPointList<C3DTPoint<float>>
+{
+    ZAN_POINT_LIST_MEMBERS(C3DPointList, C3DTPoint<float>)
+
+    /// \brief The box of the selected points, each transformed by \p matrix first when given
+    ///        (x' = m00 x + m01 y + m02 z + m03, and so on).
+    ///
+    /// A point is selected when \p pointFlags is 0, or when "it has any bit of \p pointFlags"
+    /// equals \p flagMatch. Non-finite coordinates are left out. The box is reset first and
+    /// marked valid even when nothing was selected.
+    /// \return whether the box has a non-zero extent on at least one axis.
+    bool GetBoundingBox(C3DTBBox<float>& box, unsigned pointFlags = 0, bool flagMatch = true,
+                        const C4x4TMatrix<float>* matrix = nullptr) const;
+    /// \brief The same, giving the two corners (both 0 when nothing was selected).
+    bool GetBoundingBox(C3DTPoint<float>& min, C3DTPoint<float>& max, unsigned pointFlags = 0,
+                        bool flagMatch = true, const C4x4TMatrix<float>* matrix = nullptr) const;
+    /// \brief The centre of the box of all points; the origin for an empty list.
+    C3DTPoint<float> GetCenterOfBoundingBox() const;
+    /// \brief Transforms every point by \p matrix (translation in the last column).
+    /// \return false, with nothing changed, when every element of \p matrix is within 0.005 of
+    ///         the identity's.
+    bool MatrixTransform(const C4x4TMatrix<float>& matrix);
+    /// \brief Exchanges and negates axes of every point as the swap code \p mode says
+    ///        (see GetXYZSwap). \return false, with nothing changed, for a code it rejects.
+    bool SwapCoordinates(unsigned mode);
+    /// \brief The unit normal of the triangle of the three points \p indices names, by the
+    ///        right-hand rule (counter-clockwise seen from the normal's tip).
+    /// \return false, with \p normal untouched, for a null list, an index outside the list or a
+    ///         degenerate triangle.
+    bool GetNormal(const int* indices, C3DTVector<float>& normal) const;
+};
 /// 3D vectors, such as normals (C3DVectorMethods). Value term: bits of x + y + z.
 ZAN_DECLARE_POINT_LIST(C3DVectorList, C3DTVector<float>)
 /// Texture coordinates (CUVWPointMethods). Value term: bits of u + bits of v + bits of w.
@@ -393,3 +432,4 @@ ZAN_DECLARE_POINT_LIST(CVCPointList, CVCPoint)
 ZAN_DECLARE_POINT_LIST(CWeightPointList, CWeightPoint)
 
 #undef ZAN_DECLARE_POINT_LIST
+#undef ZAN_POINT_LIST_MEMBERS
