@@ -899,6 +899,30 @@ bool CElementArray::Copy(unsigned dstIndex, const CElementArray& src, unsigned s
     return true;
 }
 
+bool CElementArray::CopyGather(unsigned dstFirst, const CElementArray& src,
+                               const unsigned* srcIndices, unsigned count)
+{
+    if (count == 0)
+        return true;
+    if (&src == this || !srcIndices || uint64_t(dstFirst) + count > uint64_t(m_Size))
+        return false;
+    for (unsigned i = 0; i < count; ++i)
+        if (srcIndices[i] >= unsigned(src.m_Size))
+            return false;
+    uint8_t* dst = Slot(dstFirst);
+    if (SameElements(m_Methods, src.m_Methods))
+    {
+        for (unsigned i = 0; i < count; ++i, dst += m_ElementSize)
+            CopyOne(dst, src.Slot(srcIndices[i]));
+    }
+    else
+    {
+        for (unsigned i = 0; i < count; ++i, dst += m_ElementSize)
+            m_Methods->CopyElement(dst, m_Methods, src.Slot(srcIndices[i]), src.m_Methods);
+    }
+    return true;
+}
+
 int CElementArray::Append(const CElementArray& src)
 {
     int first = m_Size;

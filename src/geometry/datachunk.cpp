@@ -278,6 +278,24 @@ unsigned CDataChunk::CopyData(unsigned dstIndex, unsigned srcIndex, const CDataC
     return copied;
 }
 
+unsigned CDataChunk::CopyData(unsigned dstFirst, const CDataChunk& src,
+                              const unsigned* srcIndices, unsigned count)
+{
+    if (&src == this || uint64_t(dstFirst) + count > m_ElementCount || (count && !srcIndices))
+        return 0;
+    for (unsigned i = 0; i < count; ++i)
+        if (srcIndices[i] >= src.m_ElementCount)
+            return 0;
+    unsigned copied = 0;
+    for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
+    {
+        const CElementArray* from = src.FindArray(m_Chunks.GetKeyAt(pos));
+        if (from && m_Chunks.GetValueAt(pos).m_Array->CopyGather(dstFirst, *from, srcIndices, count))
+            ++copied;
+    }
+    return copied;
+}
+
 void CDataChunk::AppendDataChunks(const CDataChunk& src, bool emptyOnly)
 {
     if (&src == this)

@@ -488,6 +488,23 @@ bool CFaceList::CopyFace(unsigned dst, unsigned src, const CFaceList& from, bool
     return true;
 }
 
+bool CFaceList::CopyFacesData(unsigned dstFirst, const CFaceList& from,
+                              const unsigned* srcFaces, unsigned count)
+{
+    if (&from == this || uint64_t(dstFirst) + count > m_Faces.GetCount() || (count && !srcFaces))
+        return false;
+    for (unsigned i = 0; i < count; ++i)
+        if (srcFaces[i] >= from.m_Faces.GetCount())
+            return false;
+    m_Chunks->CopyData(dstFirst, *from.m_Chunks, srcFaces, count);
+    const CElementArray* mine = m_Chunks->GetData(kPropertyChunk);
+    const CElementArray* theirs = from.m_Chunks->GetData(kPropertyChunk);
+    if (mine && theirs && mine->GetTypeOfElement() != theirs->GetTypeOfElement())
+        for (unsigned i = 0; i < count; ++i)
+            CopyPropertyWord(dstFirst + i, from, srcFaces[i]);
+    return true;
+}
+
 bool CFaceList::CopyFace(unsigned dst, const CFace& src, bool dataOnly)
 {
     return src.m_List && CopyFace(dst, src.m_Index, *src.m_List, dataOnly);

@@ -53,10 +53,10 @@ bool BuildChildren(const CFaceList& faces, int corners, unsigned pointCount, CFa
     if (!out.Reserve(unsigned(faceCount * 4), uint64_t(indices.size())) ||
         !out.AddFaces(indices.data(), unsigned(faceCount * 4), unsigned(corners), pointCount))
         return false;
-    for (size_t f = 0; f < faceCount; ++f)
-        for (unsigned k = 0; k < 4; ++k)
-            out.CopyFace(unsigned(f * 4 + k), unsigned(f), faces, true);
-    return true;
+    std::vector<unsigned> parent(faceCount * 4);
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = unsigned(i / 4);
+    return out.CopyFacesData(0, faces, parent.data(), unsigned(parent.size()));
 }
 
 // Linear means of generic points: out[target] = mean of the listed sources.

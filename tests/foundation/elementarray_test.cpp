@@ -450,6 +450,19 @@ TEST_F(ElementArrayTest, CopiesDuplicatesAndReordersBalanceConstructionAndDestru
         EXPECT_EQ(Live(), 30);
         EXPECT_EQ(array.GetAllocatedSize(), 0);
         FillPoints(array, 5);
+
+        // A gather with repeats copies through the methods; a bad index changes nothing.
+        const unsigned picks[] = {9, 9, 0, 4};
+        ASSERT_TRUE(array.CopyGather(1, other, picks, 4));
+        EXPECT_EQ(Live(), 35);
+        EXPECT_EQ(AsPoint(array.ElementAt(2))->m_Value, AsPoint(other.ElementAt(9))->m_Value);
+        EXPECT_EQ(AsPoint(array.ElementAt(4))->m_Value, AsPoint(other.ElementAt(4))->m_Value);
+        const unsigned bad[] = {1, 10};
+        const PointValue before = AsPoint(array.ElementAt(0))->m_Value;
+        EXPECT_FALSE(array.CopyGather(0, other, bad, 2));
+        EXPECT_FALSE(array.CopyGather(4, other, picks, 2)) << "past the end";
+        EXPECT_FALSE(array.CopyGather(0, array, picks, 1)) << "from itself";
+        EXPECT_EQ(AsPoint(array.ElementAt(0))->m_Value, before);
     }
     EXPECT_EQ(Live(), 0);
 }

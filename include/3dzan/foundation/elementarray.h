@@ -318,6 +318,13 @@ public:
     ///        (two-argument CopyElement for the same type, four-argument otherwise).
     /// \return false, with nothing changed, when either index is out of range.
     bool Copy(unsigned dstIndex, const CElementArray& src, unsigned srcIndex);
+    /// \brief Copies elements `srcIndices[0..count)` of \p src onto the \p count elements from
+    ///        \p dstFirst on, in one pass (memcpy per element for trivially copyable elements
+    ///        of the same type). \p src must not be this array.
+    /// \return false, with nothing changed, when a destination or source index is out of
+    ///         range or \p src is this array.
+    bool CopyGather(unsigned dstFirst, const CElementArray& src, const unsigned* srcIndices,
+                    unsigned count);
     /// \brief Appends copies of every element of \p src (which may be this array), converting
     ///        through the four-argument CopyElement when the types differ. An array without
     ///        methods adopts \p src's.

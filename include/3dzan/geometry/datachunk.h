@@ -100,6 +100,11 @@ public:
     /// \brief Copies element \p srcIndex of every chunk of \p src that this set also has to
     ///        element \p dstIndex; returns the number of chunks so copied (0 out of range).
     unsigned CopyData(unsigned dstIndex, unsigned srcIndex, const CDataChunk& src);
+    /// \brief For every chunk of \p src that this set also has, copies elements
+    ///        `srcIndices[0..count)` onto elements \p dstFirst onward; returns the number of
+    ///        chunks so copied (0, nothing changed, when an index is out of range).
+    unsigned CopyData(unsigned dstFirst, const CDataChunk& src, const unsigned* srcIndices,
+                      unsigned count);
     /// \brief Adds the chunks of \p src that follow copies and this set lacks, empty or with
     ///        the source's elements, then sizes them to this set's count.
     void AppendDataChunks(const CDataChunk& src, bool emptyOnly);

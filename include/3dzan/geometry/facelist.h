@@ -212,6 +212,12 @@ public:
     }
     /// \brief The same from the face a handle names.
     bool CopyFace(unsigned dst, const CFace& src, bool dataOnly = false);
+    /// \brief Copies the chunk values of faces `srcFaces[0..count)` of \p from onto faces
+    ///        \p dstFirst onward (as CopyFace with \p dataOnly, in one pass per chunk).
+    /// \return false, with nothing changed, when a face is out of range or \p from is this
+    ///         list.
+    bool CopyFacesData(unsigned dstFirst, const CFaceList& from, const unsigned* srcFaces,
+                       unsigned count);
     /// \brief Copies face \p index (corners and chunk values) into \p face, which first takes
     ///        this list's chunk structure.
     bool CopyTo(int index, CSingleFace& face) const;
