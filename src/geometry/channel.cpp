@@ -216,7 +216,7 @@ const CXRuntimeClass* CChannel::GetFaceListClass() const
 
 CPointList* CChannel::NewPointList() const
 {
-    return NewOf<CPointList>(GetPointListClass());
+    return nullptr;
 }
 
 CFaceList* CChannel::NewFaceList() const
@@ -656,6 +656,10 @@ void CChannel::Serialize(CXArchive& ar)
     const CXRuntimeClass* ClassName::GetFaceListClass() const                                      \
     {                                                                                              \
         return ZAN_RUNTIME_CLASS(FaceClass);                                                       \
+    }                                                                                              \
+    CPointList* ClassName::NewPointList() const                                                    \
+    {                                                                                              \
+        return new PointClass;                                                                     \
     }
 
 ZAN_IMPLEMENT_DYNCREATE(CUVWChannel, CChannel)

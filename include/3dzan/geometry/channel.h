@@ -255,9 +255,11 @@ protected:
     virtual const CXRuntimeClass* GetPointListClass() const;
     virtual const CXRuntimeClass* GetFaceListClass() const;
 
-    /// \brief A new empty list of the type's class (null when it has none); caller holds it.
-    CPointList* NewPointList() const;
-    CFaceList* NewFaceList() const;
+    /// \brief A new empty point list of the type's class (null when it has none); the caller
+    ///        holds it. The base answers null; each channel class makes its own.
+    virtual CPointList* NewPointList() const;
+    /// \brief A new empty face list of the class GetFaceListClass names (null without one).
+    virtual CFaceList* NewFaceList() const;
     /// \brief Takes over \p points and \p faces as the channel's lists (the old ones are
     ///        released).
     void AdoptLists(CPointList* points, CFaceList* faces);
@@ -293,6 +295,7 @@ protected:
     CChannel* Duplicate(bool keepID) const override;
     const CXRuntimeClass* GetPointListClass() const override;
     const CXRuntimeClass* GetFaceListClass() const override;
+    CPointList* NewPointList() const override;
 };
 
 /// \brief Vertex colours: CVCPointList values and a CVCFaceList.
@@ -314,6 +317,7 @@ protected:
     CChannel* Duplicate(bool keepID) const override;
     const CXRuntimeClass* GetPointListClass() const override;
     const CXRuntimeClass* GetFaceListClass() const override;
+    CPointList* NewPointList() const override;
 };
 
 /// \brief Weights: a CWeightPointList and, for per-corner weights, a CWeightFaceList. Per-point
@@ -352,6 +356,7 @@ protected:
     CChannel* Duplicate(bool keepID) const override;
     const CXRuntimeClass* GetPointListClass() const override;
     const CXRuntimeClass* GetFaceListClass() const override;
+    CPointList* NewPointList() const override;
 };
 
 /// \brief A channel id with its type: the key of the maps that rename channel ids when
