@@ -377,10 +377,10 @@ TEST(DependentChannels, CopyChannelsHonoursTypeMaskAndFlags)
     EXPECT_NE(copy[0]->GetChannelID(), mesh.uvw->GetChannelID());
     zantest::ExpectChannelsParallel(mesh.faces, copy);
 
-    EXPECT_EQ(copy.CopyChannels(src, _ChannelWeight,
-                                _ChannelCopyAppend | _ChannelCopySkipNoFaceEdit |
-                                    _ChannelCopyKeepID),
-              1u);
+    EXPECT_EQ(
+        copy.CopyChannels(src, _ChannelWeight,
+                          _ChannelCopyAppend | _ChannelCopySkipNoFaceEdit | _ChannelCopyKeepID),
+        1u);
     ASSERT_EQ(copy.GetSize(), 4);
     EXPECT_EQ(copy[3]->GetChannelID(), mesh.pointWeights->GetChannelID());
 
@@ -415,8 +415,8 @@ TEST(Channel, CompareFollowsEachChannelClass)
     CVCPoint red(CRGBColor(200, 10, 10, 255)), redder(CRGBColor(201, 10, 10, 0));
     CVCPoint same(CRGBColor(200, 10, 10, 255)), transparent(CRGBColor(200, 10, 10, 0));
     EXPECT_TRUE(colours.Compare(&red, &same, 0));
-    EXPECT_FALSE(colours.Compare(&red, &transparent, 0)); // with t = 0 alpha counts
-    EXPECT_FALSE(colours.Compare(&red, &redder, 0.5 / 255)); // still t = 0
+    EXPECT_FALSE(colours.Compare(&red, &transparent, 0));          // with t = 0 alpha counts
+    EXPECT_FALSE(colours.Compare(&red, &redder, 0.5 / 255));       // still t = 0
     EXPECT_TRUE(colours.Compare(&red, &redder, 1.0 / 255 + 1e-9)); // t = 1, alpha ignored
     CVCPoint far(CRGBColor(203, 10, 10, 255));
     EXPECT_FALSE(colours.Compare(&red, &far, 2.0 / 255 + 1e-9));
@@ -617,7 +617,7 @@ TEST(Channel, RepeatedCornersLeaveTheChannelsThatFollowFaceEdits)
     EXPECT_EQ(AllCorners(*mesh.uvw->GetFaceList())[1], (Corners{3, 14, 5}));
     EXPECT_EQ(AllCorners(*mesh.colours->GetFaceList())[1], (Corners{1, 3, 2}));
     EXPECT_EQ(mesh.cornerWeights->GetFaceList()->GetFaceSize(1), 4); // left alone
-    mesh.cornerWeights->SetFlag(_ChannelInvalid, true);                // so not compared
+    mesh.cornerWeights->SetFlag(_ChannelInvalid, true);              // so not compared
     zantest::ExpectChannelsParallel(mesh.faces, mesh.channels);
     EXPECT_FALSE(mesh.faces.CleanPointsIndex(&mesh.geom));
     EXPECT_FALSE(mesh.faces.CleanPointsIndex(static_cast<const CGeomInfo*>(nullptr)));
@@ -700,7 +700,8 @@ TEST(ChannelArchive, RecomputedChannelsAreNotStoredAndTheRestRoundTrips)
     EXPECT_EQ(loaded.GetPointNormalChannel(), nullptr);
     for (int c = 0; c < 4; ++c)
     {
-        EXPECT_EQ(loaded[c]->GetRuntimeClassDescriptor(), mesh.channels[c]->GetRuntimeClassDescriptor());
+        EXPECT_EQ(loaded[c]->GetRuntimeClassDescriptor(),
+                  mesh.channels[c]->GetRuntimeClassDescriptor());
         EXPECT_EQ(loaded[c]->GetChannelID(), mesh.channels[c]->GetChannelID());
         EXPECT_EQ(loaded[c]->GetPointList()->GetChecksum(3),
                   mesh.channels[c]->GetPointList()->GetChecksum(3));
@@ -708,7 +709,8 @@ TEST(ChannelArchive, RecomputedChannelsAreNotStoredAndTheRestRoundTrips)
     EXPECT_TRUE(loaded[0]->IsFlagSet(_ChannelTracked | _ChannelModified)); // tracked: modified
     EXPECT_EQ(loaded[0]->GetCustomData().GetDouble(ZanTag("SCAL")), 2.5);
     EXPECT_EQ(loaded[3]->GetFaceList(), nullptr); // still per point
-    EXPECT_EQ(AllCorners(*loaded[2]->GetFaceList()), AllCorners(*mesh.cornerWeights->GetFaceList()));
+    EXPECT_EQ(AllCorners(*loaded[2]->GetFaceList()),
+              AllCorners(*mesh.cornerWeights->GetFaceList()));
     zantest::ExpectChannelsParallel(mesh.faces, loaded);
     loaded[0]->SetFlag(_ChannelModified, false);
     EXPECT_EQ(Bytes(loaded), Bytes(mesh.channels));
@@ -806,17 +808,17 @@ TEST(ChannelArchive, MalformedChannelsAreRefusedAndChangeNothing)
         bool thrown = zantest::ArchiveFails([&] { Load(target, bytes); });
         return thrown && Content(target) == before;
     };
-    EXPECT_TRUE(refused(patched(fields, _ChannelVC)));             // type of another class
-    EXPECT_TRUE(refused(patched(fields + 8, kZanNone)));           // id "none"
-    EXPECT_TRUE(refused(patched(fields + 12, 2)));                 // face list marker
-    EXPECT_TRUE(refused(patched(0, 0x7FFFFFFF)));                  // absurd count
-    EXPECT_TRUE(refused(zantest::StoreToBytes(                     // not a channel class
+    EXPECT_TRUE(refused(patched(fields, _ChannelVC)));   // type of another class
+    EXPECT_TRUE(refused(patched(fields + 8, kZanNone))); // id "none"
+    EXPECT_TRUE(refused(patched(fields + 12, 2)));       // face list marker
+    EXPECT_TRUE(refused(patched(0, 0x7FFFFFFF)));        // absurd count
+    EXPECT_TRUE(refused(zantest::StoreToBytes(           // not a channel class
         [&](CXArchive& ar)
         {
             ar.WriteCount(1);
             ar.WriteClass(ZAN_RUNTIME_CLASS(CUVWPointList));
         })));
-    EXPECT_TRUE(refused(zantest::StoreToBytes(                     // the abstract base
+    EXPECT_TRUE(refused(zantest::StoreToBytes( // the abstract base
         [&](CXArchive& ar)
         {
             ar.WriteCount(1);

@@ -50,18 +50,18 @@ TEST(GeomInfo, OwnedItemsAreReleasedOnceAndDetachedOnesAreNot)
     auto* channels = new CDependentChannels;
     channels->AddChannel(new CUVWChannel);
     unsigned live = CChannel::GetLiveCount();
-    for (CInstanciatedObject* o : {static_cast<CInstanciatedObject*>(src),
-                                   static_cast<CInstanciatedObject*>(dst),
-                                   static_cast<CInstanciatedObject*>(faces)})
+    for (CInstanciatedObject* o :
+         {static_cast<CInstanciatedObject*>(src), static_cast<CInstanciatedObject*>(dst),
+          static_cast<CInstanciatedObject*>(faces)})
         o->AddRef(); // our own holder, to watch the context's
     {
         CGeomInfo info(nullptr, nullptr);
         info.SetPointList(src, dst, 3);
         info.SetFaceList(faces, faces, 3); // the same list twice: released once
         info.SetChannels(channels, nullptr, 1);
-        EXPECT_EQ(info.GetOwnership(), unsigned(_GeomOwnSrcPoints | _GeomOwnDstPoints |
-                                                _GeomOwnSrcFaces | _GeomOwnDstFaces |
-                                                _GeomOwnSrcChannels));
+        EXPECT_EQ(info.GetOwnership(),
+                  unsigned(_GeomOwnSrcPoints | _GeomOwnDstPoints | _GeomOwnSrcFaces |
+                           _GeomOwnDstFaces | _GeomOwnSrcChannels));
         EXPECT_EQ(info.GetChannelSize(), 1);
         CPointList *channelSrc, *channelDst;
         EXPECT_TRUE(info.GetChannelPointList(0, channelSrc, channelDst));

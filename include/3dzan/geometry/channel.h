@@ -40,14 +40,14 @@ template <class T> class C4x4TMatrix;
 /// \brief Channel types: bit values, so that masks select several types.
 enum _Channel3DType : unsigned
 {
-    _ChannelNone = 0,           ///< no type (in masks: see each operation)
-    _ChannelUVW = 1,            ///< texture coordinates (CUVWChannel)
-    _ChannelVC = 4,             ///< vertex colours (CVCChannel)
-    _ChannelWeight = 8,         ///< weights, per corner or per point (CWeightChannel)
-    _ChannelPointNormal = 16,   ///< point normals (recomputed, never archived)
-    _ChannelFaceNormal = 32,    ///< face normals (recomputed, never archived)
-    _ChannelSpecNormal = 64,    ///< specified normals
-    _ChannelAll = 0xFFFF        ///< every type
+    _ChannelNone = 0,         ///< no type (in masks: see each operation)
+    _ChannelUVW = 1,          ///< texture coordinates (CUVWChannel)
+    _ChannelVC = 4,           ///< vertex colours (CVCChannel)
+    _ChannelWeight = 8,       ///< weights, per corner or per point (CWeightChannel)
+    _ChannelPointNormal = 16, ///< point normals (recomputed, never archived)
+    _ChannelFaceNormal = 32,  ///< face normals (recomputed, never archived)
+    _ChannelSpecNormal = 64,  ///< specified normals
+    _ChannelAll = 0xFFFF      ///< every type
 };
 
 /// \brief Channel flags.
@@ -64,12 +64,12 @@ enum _CHANNEL_PROPERTIES : unsigned
 /// \brief Flags of CChannel::Copy and CDependentChannels::CopyChannels.
 enum _CHANNEL_COPY_FLAGS : unsigned
 {
-    _ChannelCopyKeepID = 0x01,       ///< the copy keeps the channel id
-    _ChannelCopySkipInvalid = 0x02,  ///< CopyChannels: leave out channels with _ChannelInvalid
-    _ChannelCopyAppend = 0x04,       ///< CopyChannels: append instead of emptying the array first
-    _ChannelCopyStructure = 0x08,    ///< copy the structure only (empty lists, same chunks)
+    _ChannelCopyKeepID = 0x01,         ///< the copy keeps the channel id
+    _ChannelCopySkipInvalid = 0x02,    ///< CopyChannels: leave out channels with _ChannelInvalid
+    _ChannelCopyAppend = 0x04,         ///< CopyChannels: append instead of emptying the array first
+    _ChannelCopyStructure = 0x08,      ///< copy the structure only (empty lists, same chunks)
     _ChannelCopySkipNoFaceEdit = 0x10, ///< CopyChannels: leave out channels with _ChannelNoFaceEdit
-    _ChannelCopyShare = 0x20         ///< CopyChannels: share the channel objects instead of copying
+    _ChannelCopyShare = 0x20 ///< CopyChannels: share the channel objects instead of copying
 };
 
 /// \brief One corner around a geometry point, as the channel's connectivity data records it.
@@ -197,8 +197,7 @@ public:
     bool HasGraph() const { return m_Graph != nullptr; }
     /// \brief The corners around geometry point \p geomPoint and their count; null and 0 when
     ///        there is no data or the point is out of range. Valid until the data changes.
-    const _ChannelConnectionInfo* GetChannelPointsConnectedToPoint(int geomPoint,
-                                                                   int& count) const;
+    const _ChannelConnectionInfo* GetChannelPointsConnectedToPoint(int geomPoint, int& count) const;
     /// \}
 
     /// \name Virtual operations
@@ -464,8 +463,7 @@ public:
     CChannel* GetChannelByID(unsigned id, CFaceList*& faces, CPointList*& points,
                              _Channel3DType type = _ChannelNone) const;
     CUVWChannel* GetUVWChannelByID(unsigned id) const;
-    CUVWChannel* GetUVWChannelByID(unsigned id, CUVWFaceList*& faces,
-                                   CUVWPointList*& points) const;
+    CUVWChannel* GetUVWChannelByID(unsigned id, CUVWFaceList*& faces, CUVWPointList*& points) const;
     CVCChannel* GetVCChannelByID(unsigned id) const;
     CVCChannel* GetVCChannelByID(unsigned id, CVCFaceList*& faces, CVCPointList*& points) const;
     /// \brief With \p typeMask 0: element \p index; otherwise the \p index-th channel (from 0)
