@@ -1,5 +1,6 @@
 #include "common/geometry_checks.h"
 
+#include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
 
 namespace zantest
@@ -60,6 +61,29 @@ namespace zantest
         if (a.GetFaceSize(i) != b.GetFaceSize(i))
             return ::testing::AssertionFailure() << "face " << i << " has " << a.GetFaceSize(i)
                                                  << " corners against " << b.GetFaceSize(i);
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult ChannelsParallel(const CFaceList& geometryFaces,
+                                            const CDependentChannels& channels)
+{
+    for (int c = 0; c < channels.GetSize(); ++c)
+    {
+        const CChannel* channel = channels.GetAt(c);
+        const CFaceList* faces = channel ? channel->GetFaceList() : nullptr;
+        if (!faces)
+            continue;
+        ::testing::AssertionResult chunks = FaceChunksParallel(*faces);
+        if (!chunks)
+            return ::testing::AssertionFailure() << "channel " << c << ": " << chunks.message();
+        if (channel->IsFlagSet(_ChannelInvalid))
+            continue;
+        ::testing::AssertionResult parallel = FaceListsParallel(geometryFaces, *faces);
+        if (!parallel)
+            return ::testing::AssertionFailure()
+                   << "channel " << c << " (id " << channel->GetChannelID()
+                   << "): " << parallel.message();
+    }
     return ::testing::AssertionSuccess();
 }
 } // namespace zantest

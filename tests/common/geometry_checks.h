@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 class CFaceList;
+class CDependentChannels;
 
 namespace zantest
 {
@@ -14,6 +15,11 @@ namespace zantest
 /// \p a and \p b have the same face count and the same corner count face by face.
 ::testing::AssertionResult FaceListsParallel(const CFaceList& a, const CFaceList& b);
 
+/// Every channel of \p channels that has a face list and lacks the invalid flag has the face
+/// and corner counts of \p geometryFaces, and every channel face list passes FaceChunksParallel.
+::testing::AssertionResult ChannelsParallel(const CFaceList& geometryFaces,
+                                            const CDependentChannels& channels);
+
 inline void ExpectFaceChunksParallel(const CFaceList& list)
 {
     EXPECT_TRUE(FaceChunksParallel(list));
@@ -21,5 +27,10 @@ inline void ExpectFaceChunksParallel(const CFaceList& list)
 inline void ExpectFaceListsParallel(const CFaceList& a, const CFaceList& b)
 {
     EXPECT_TRUE(FaceListsParallel(a, b));
+}
+inline void ExpectChannelsParallel(const CFaceList& geometryFaces,
+                                   const CDependentChannels& channels)
+{
+    EXPECT_TRUE(ChannelsParallel(geometryFaces, channels));
 }
 } // namespace zantest

@@ -312,6 +312,20 @@ public:
     ///         only moves when CleanPointsIndex changed corners).
     bool Clean(bool cleanPoints, CXArray<unsigned int, unsigned int>* remap,
                CFaceList* const* channels = nullptr, unsigned channelCount = 0);
+    /// \brief CleanPointsIndex with, as parallel lists, the face lists of \p geom's source
+    ///        channels that have one and lack _ChannelNoFaceEdit. Nothing for a null \p geom.
+    bool CleanPointsIndex(const CGeomInfo* geom);
+    /// \brief Clean with the channel faces of \p geom (as CleanPointsIndex(geom) picks them).
+    bool Clean(const CGeomInfo* geom, bool cleanPoints, CXArray<unsigned int, unsigned int>* remap);
+    /// \brief Cleans a whole geometry: this list, \p geom's source points and its channels.
+    ///
+    /// Removes repeated corners and invalid faces (Clean(geom, true, faceRemap)), then the
+    /// points of \p geom's source point list that no valid face uses (CPointList::Clean), then
+    /// renumbers the faces without _FaceInvalid or _FaceExcluded (excluded faces keep their
+    /// indices, which may then name other points or none: they are left out of the geometry),
+    /// then brings the channels in step (CDependentChannels::CleanChannels with both remaps).
+    /// \return whether anything changed.
+    bool Clean(const CGeomInfo* geom);
     /// \}
 
     /// \name Data chunks

@@ -1,0 +1,204 @@
+// The context of a geometry algorithm. Ownership is one bit per slot; a list named in both
+// the source and the destination slot of its kind is released once, and a list that a setter
+// replaces is released only when no slot names it any more.
+#include <3dzan/geometry/geominfo.h>
+
+#include <3dzan/geometry/channel.h>
+#include <3dzan/geometry/facelist.h>
+#include <3dzan/geometry/pointlist.h>
+
+namespace
+{
+template <class T> void Release(T*& item)
+{
+    if (item)
+        item->Delete();
+    item = nullptr;
+}
+} // namespace
+
+CGeomInfo::CGeomInfo(C3DBaseObject* object)
+{
+    Init(nullptr, object);
+}
+
+CGeomInfo::CGeomInfo(C3DSceneNode* node, C3DBaseObject* object)
+{
+    Init(node, object);
+}
+
+CGeomInfo::~CGeomInfo()
+{
+    Init(nullptr, nullptr);
+}
+
+void CGeomInfo::ReleasePoints(CPointList* keepA, CPointList* keepB)
+{
+    CPointList* src = (m_Own & _GeomOwnSrcPoints) ? m_SrcPoints : nullptr;
+    CPointList* dst = (m_Own & _GeomOwnDstPoints) ? m_DstPoints : nullptr;
+    if (dst == src)
+        dst = nullptr;
+    if (src && src != keepA && src != keepB)
+        Release(src);
+    if (dst && dst != keepA && dst != keepB)
+        Release(dst);
+}
+
+void CGeomInfo::ReleaseFaces(CFaceList* keepA, CFaceList* keepB)
+{
+    CFaceList* src = (m_Own & _GeomOwnSrcFaces) ? m_SrcFaces : nullptr;
+    CFaceList* dst = (m_Own & _GeomOwnDstFaces) ? m_DstFaces : nullptr;
+    if (dst == src)
+        dst = nullptr;
+    if (src && src != keepA && src != keepB)
+        Release(src);
+    if (dst && dst != keepA && dst != keepB)
+        Release(dst);
+}
+
+void CGeomInfo::ReleaseChannels(CDependentChannels* keepA, CDependentChannels* keepB)
+{
+    CDependentChannels* src = (m_Own & _GeomOwnSrcChannels) ? m_SrcChannels : nullptr;
+    CDependentChannels* dst = (m_Own & _GeomOwnDstChannels) ? m_DstChannels : nullptr;
+    if (dst == src)
+        dst = nullptr;
+    if (src && src != keepA && src != keepB)
+        Release(src);
+    if (dst && dst != keepA && dst != keepB)
+        Release(dst);
+}
+
+void CGeomInfo::Init(C3DSceneNode* node, C3DBaseObject* object)
+{
+    ReleasePoints(nullptr, nullptr);
+    ReleaseFaces(nullptr, nullptr);
+    ReleaseChannels(nullptr, nullptr);
+    m_Own = 0;
+    m_Scene = nullptr;
+    m_Node = node;
+    m_Object = object;
+    m_SrcPoints = m_DstPoints = nullptr;
+    m_SrcFaces = m_DstFaces = nullptr;
+    m_SrcChannels = m_DstChannels = nullptr;
+}
+
+template <class T> T* CGeomInfo::Take(T*& slot, unsigned ownBit, bool detach)
+{
+    T* item = slot;
+    if (detach && item)
+    {
+        slot = nullptr;
+        m_Own &= ~ownBit;
+    }
+    return item;
+}
+
+CPointList* CGeomInfo::GetSrcPointList(bool detach)
+{
+    return Take(m_SrcPoints, _GeomOwnSrcPoints, detach);
+}
+
+CFaceList* CGeomInfo::GetSrcFaceList(bool detach)
+{
+    return Take(m_SrcFaces, _GeomOwnSrcFaces, detach);
+}
+
+CDependentChannels* CGeomInfo::GetSrcChannels(bool detach)
+{
+    return Take(m_SrcChannels, _GeomOwnSrcChannels, detach);
+}
+
+CPointList* CGeomInfo::GetDstPointList(bool detach)
+{
+    return Take(m_DstPoints, _GeomOwnDstPoints, detach);
+}
+
+CFaceList* CGeomInfo::GetDstFaceList(bool detach)
+{
+    return Take(m_DstFaces, _GeomOwnDstFaces, detach);
+}
+
+CDependentChannels* CGeomInfo::GetDstChannels(bool detach)
+{
+    return Take(m_DstChannels, _GeomOwnDstChannels, detach);
+}
+
+// A typed getter detaches only what it returns: a list of another class stays in place.
+#define ZAN_TYPED_GETTER(Name, Type, Slot, Bit)                                                    \
+    Type* CGeomInfo::Name(bool detach)                                                             \
+    {                                                                                              \
+        Type* typed = dynamic_cast<Type*>(Slot);                                                   \
+        if (typed)                                                                                 \
+            Take(Slot, Bit, detach);                                                               \
+        return typed;                                                                              \
+    }
+
+ZAN_TYPED_GETTER(GetDst3DPointList, C3DPointList, m_DstPoints, _GeomOwnDstPoints)
+ZAN_TYPED_GETTER(GetDst3DFaceList, C3DFaceList, m_DstFaces, _GeomOwnDstFaces)
+ZAN_TYPED_GETTER(GetSrc3DPointList, C3DPointList, m_SrcPoints, _GeomOwnSrcPoints)
+ZAN_TYPED_GETTER(GetSrc3DFaceList, C3DFaceList, m_SrcFaces, _GeomOwnSrcFaces)
+ZAN_TYPED_GETTER(GetSrcUVWPointList, CUVWPointList, m_SrcPoints, _GeomOwnSrcPoints)
+ZAN_TYPED_GETTER(GetSrcUVWFaceList, CUVWFaceList, m_SrcFaces, _GeomOwnSrcFaces)
+ZAN_TYPED_GETTER(GetSrcVCPointList, CVCPointList, m_SrcPoints, _GeomOwnSrcPoints)
+ZAN_TYPED_GETTER(GetSrcVCFaceList, CVCFaceList, m_SrcFaces, _GeomOwnSrcFaces)
+ZAN_TYPED_GETTER(GetSrcWeightPointList, CWeightPointList, m_SrcPoints, _GeomOwnSrcPoints)
+ZAN_TYPED_GETTER(GetSrcWeightFaceList, CWeightFaceList, m_SrcFaces, _GeomOwnSrcFaces)
+ZAN_TYPED_GETTER(GetSrcNormalPointList, C3DVectorList, m_SrcPoints, _GeomOwnSrcPoints)
+ZAN_TYPED_GETTER(GetSrcNormalFaceList, CNormalFaceList, m_SrcFaces, _GeomOwnSrcFaces)
+
+#undef ZAN_TYPED_GETTER
+
+void CGeomInfo::SetPointList(CPointList* src, CPointList* dst, unsigned own)
+{
+    ReleasePoints(src, dst);
+    m_SrcPoints = src;
+    m_DstPoints = dst;
+    m_Own &= ~unsigned(_GeomOwnSrcPoints | _GeomOwnDstPoints);
+    m_Own |= (own & 1 ? _GeomOwnSrcPoints : 0u) | (own & 2 ? _GeomOwnDstPoints : 0u);
+}
+
+void CGeomInfo::SetFaceList(CFaceList* src, CFaceList* dst, unsigned own)
+{
+    ReleaseFaces(src, dst);
+    m_SrcFaces = src;
+    m_DstFaces = dst;
+    m_Own &= ~unsigned(_GeomOwnSrcFaces | _GeomOwnDstFaces);
+    m_Own |= (own & 1 ? _GeomOwnSrcFaces : 0u) | (own & 2 ? _GeomOwnDstFaces : 0u);
+}
+
+void CGeomInfo::SetChannels(CDependentChannels* src, CDependentChannels* dst, unsigned own)
+{
+    ReleaseChannels(src, dst);
+    m_SrcChannels = src;
+    m_DstChannels = dst;
+    m_Own &= ~unsigned(_GeomOwnSrcChannels | _GeomOwnDstChannels);
+    m_Own |= (own & 1 ? _GeomOwnSrcChannels : 0u) | (own & 2 ? _GeomOwnDstChannels : 0u);
+}
+
+int CGeomInfo::GetChannelSize() const
+{
+    return m_SrcChannels ? m_SrcChannels->GetSize() : 0;
+}
+
+bool CGeomInfo::GetChannelPointList(int index, CPointList*& src, CPointList*& dst) const
+{
+    CChannel* from = m_SrcChannels ? m_SrcChannels->GetAt(index) : nullptr;
+    CChannel* to = m_DstChannels ? m_DstChannels->GetAt(index) : nullptr;
+    src = from ? from->GetPointList() : nullptr;
+    dst = to ? to->GetPointList() : nullptr;
+    return from != nullptr;
+}
+
+bool CGeomInfo::GetChannelFaceList(int index, CFaceList*& src, CFaceList*& dst) const
+{
+    CChannel* from = m_SrcChannels ? m_SrcChannels->GetAt(index) : nullptr;
+    CChannel* to = m_DstChannels ? m_DstChannels->GetAt(index) : nullptr;
+    src = from ? from->GetFaceList() : nullptr;
+    dst = to ? to->GetFaceList() : nullptr;
+    return from != nullptr;
+}
+
+C3DGeomObject* CGeomInfo::GetGeomObject() const
+{
+    return nullptr;
+}
