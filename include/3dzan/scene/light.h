@@ -3,11 +3,11 @@
 ///        built on demand for its kind.
 #pragma once
 
+#include <3dzan/geometry/points.h>
 #include <3dzan/scene/baseobject.h>
 
 #include <memory>
 
-class CRGBColor;
 class C3DDisplayMesh;
 
 /// \brief Kinds of light.
