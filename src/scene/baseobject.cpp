@@ -93,9 +93,7 @@ unsigned C3DBaseObject::GetNextObjectID()
 
 C3DBaseObject::C3DBaseObject() : C3DBaseObject(_ObjectKindNone) {}
 
-C3DBaseObject::C3DBaseObject(_OBJECT_KINDOF kind) : m_Kind(kind), m_ObjectID(TakeNextObjectID())
-{
-}
+C3DBaseObject::C3DBaseObject(_OBJECT_KINDOF kind) : m_Kind(kind), m_ObjectID(TakeNextObjectID()) {}
 
 C3DBaseObject::C3DBaseObject(const C3DBaseObject& src)
     : CXObject(src), CInstanciatedObject(src), m_Kind(src.m_Kind), m_Flags(src.m_Flags),
@@ -316,8 +314,7 @@ C3DBaseObject* C3DBaseObject::Copy(int flags, C3DObjectCreator* creator) const
     return target;
 }
 
-bool C3DBaseObject::InternalCopy(C3DBaseObject*& target, int flags,
-                                 C3DObjectCreator* creator) const
+bool C3DBaseObject::InternalCopy(C3DBaseObject*& target, int flags, C3DObjectCreator* creator) const
 {
     if (!target && (flags & _CopyInstance))
     {

@@ -207,8 +207,8 @@ public:
     {
         double bottom = top - shaftLength;
         AddBox({x - shaftHalf, y - shaftHalf, bottom}, {x + shaftHalf, y + shaftHalf, top});
-        AddCone(AxisFrame({x, y, bottom}, 2, -1.0), headHalf * std::numbers::sqrt2, headLength,
-                4, std::numbers::pi / 4);
+        AddCone(AxisFrame({x, y, bottom}, 2, -1.0), headHalf * std::numbers::sqrt2, headLength, 4,
+                std::numbers::pi / 4);
     }
 
     std::unique_ptr<C3DDisplayMesh> Build() const
@@ -267,8 +267,7 @@ void C3DDisplayMesh::CListDeleter::operator()(C3DFaceList* list) const
         list->Delete();
 }
 
-C3DDisplayMesh::C3DDisplayMesh()
-    : m_Points(C3DPointList::Create()), m_Faces(C3DFaceList::Create())
+C3DDisplayMesh::C3DDisplayMesh() : m_Points(C3DPointList::Create()), m_Faces(C3DFaceList::Create())
 {
 }
 
@@ -296,9 +295,9 @@ std::unique_ptr<C3DDisplayMesh> C3DDisplayMesh::CreateCameraIcon(double fov, dou
     double halfW = width / 2.0, halfH = height / 2.0;
 
     CIconBuilder icon;
-    icon.AddBox({-0.2, -0.3, 0.0}, {0.2, 0.3, 1.0}); // body, behind the eye
+    icon.AddBox({-0.2, -0.3, 0.0}, {0.2, 0.3, 1.0});       // body, behind the eye
     icon.AddFrustumZ(0.0, 0.12, 0.12, -1.0, halfW, halfH); // lens out to the opening
-    for (double z : {0.28, 0.74}) // film reels on top, turning about x
+    for (double z : {0.28, 0.74})                          // film reels on top, turning about x
         icon.AddCylinder(AxisFrame({-0.06, 0.52, z}, 0, 1.0), 0.22, 0.12, 12, false);
     // "Up": a flat triangle above the opening, one face for each side.
     int a = icon.AddPoint({-0.6 * halfW, 1.1 * halfH, -1.0});

@@ -55,8 +55,7 @@ void SetObjectID(C3DBaseObject& object, unsigned id)
             parent[size_t(root(a))] = root(indices[0]);
             if (++directed[{a, b}] > 1)
                 return ::testing::AssertionFailure()
-                       << "edge " << a << "-" << b << " runs the same way twice (face " << f
-                       << ")";
+                       << "edge " << a << "-" << b << " runs the same way twice (face " << f << ")";
         }
         // Signed volume of the fan from the first corner, against the origin.
         double volume = 0;

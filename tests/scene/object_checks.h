@@ -32,10 +32,10 @@ inline std::vector<uint8_t> Store(C3DBaseObject& object)
 {
     return zantest::StoreToBytes([&](CXArchive& ar) { object.Serialize(ar); });
 }
-inline void Load(C3DBaseObject& object, const std::vector<uint8_t>& bytes,
-                 size_t length = SIZE_MAX)
+inline void Load(C3DBaseObject& object, const std::vector<uint8_t>& bytes, size_t length = SIZE_MAX)
 {
-    zantest::LoadFromBytes(bytes, [&](CXArchive& ar) { object.Serialize(ar); }, length);
+    zantest::LoadFromBytes(
+        bytes, [&](CXArchive& ar) { object.Serialize(ar); }, length);
 }
 
 /// Gives \p object the ID \p id by loading its own flags and custom data under that ID.

@@ -39,16 +39,16 @@ class C3DLight;
 /// \brief The kind of an object: one bit per concrete class.
 enum _OBJECT_KINDOF : unsigned
 {
-    _ObjectKindNone = 0,         ///< a bare C3DBaseObject
-    _ObjectKindPolygonal = 1,    ///< C3DObject
-    _ObjectKindCurve = 2,        ///< C3DCurve
-    _ObjectKindPatch = 4,        ///< C3DPatch
-    _ObjectKindGroup = 8,        ///< C3DGroup
-    _ObjectKindDummy = 16,       ///< C3DDummy
-    _ObjectKindCamera = 32,      ///< C3DCamera
-    _ObjectKindLight = 64,       ///< C3DLight
-    _ObjectKindGeometric = 7,    ///< mask of the geometric kinds
-    _ObjectKindAll = 0x7F        ///< mask of every kind
+    _ObjectKindNone = 0,      ///< a bare C3DBaseObject
+    _ObjectKindPolygonal = 1, ///< C3DObject
+    _ObjectKindCurve = 2,     ///< C3DCurve
+    _ObjectKindPatch = 4,     ///< C3DPatch
+    _ObjectKindGroup = 8,     ///< C3DGroup
+    _ObjectKindDummy = 16,    ///< C3DDummy
+    _ObjectKindCamera = 32,   ///< C3DCamera
+    _ObjectKindLight = 64,    ///< C3DLight
+    _ObjectKindGeometric = 7, ///< mask of the geometric kinds
+    _ObjectKindAll = 0x7F     ///< mask of every kind
 };
 
 /// \brief Object flags (IsFlagSet, SetFlag).
@@ -62,10 +62,10 @@ enum _OBJECT_PROPERTIES : unsigned
 ///        low half-word the invalidation bits of the concrete classes.
 enum _OBJECT_UPDATE_PROPERTIES : unsigned
 {
-    _ObjectUpdateDisplay = 0x800,     ///< channels or display changed (Invalidate)
-    _ObjectUpdateCreated = 0x10000,   ///< set on construction
-    _ObjectUpdateFinal = 0x20000,     ///< the final object is to be rebuilt
-    _ObjectUpdateUVW = 0x40000,       ///< texture coordinates to regenerate
+    _ObjectUpdateDisplay = 0x800,   ///< channels or display changed (Invalidate)
+    _ObjectUpdateCreated = 0x10000, ///< set on construction
+    _ObjectUpdateFinal = 0x20000,   ///< the final object is to be rebuilt
+    _ObjectUpdateUVW = 0x40000,     ///< texture coordinates to regenerate
     _ObjectUpdateKindMask = 0xFFFF0000u,
     _ObjectUpdateNeeded = 0x0FFE0000u ///< kinds that NeedUpdate reports
 };
@@ -74,7 +74,7 @@ enum _OBJECT_UPDATE_PROPERTIES : unsigned
 ///        pass them through).
 enum _OBJECT_COPY_FLAGS : int
 {
-    _CopyInstance = 0x10,  ///< share the object itself instead of copying it
+    _CopyInstance = 0x10,   ///< share the object itself instead of copying it
     _CopyOtherScene = 0x200 ///< copy into another scene: keep the object ID, leave the scene
 };
 
