@@ -1,0 +1,11 @@
+/// \file scene.h
+/// \brief The scene family: base objects, groups and dummies, cameras, lights, their display
+///        meshes and the object creator.
+#pragma once
+
+#include <3dzan/scene/baseobject.h>
+#include <3dzan/scene/camera.h>
+#include <3dzan/scene/displaymesh.h>
+#include <3dzan/scene/group.h>
+#include <3dzan/scene/light.h>
+#include <3dzan/scene/objectcreator.h>

@@ -1,0 +1,86 @@
+/// \file objectcreator.h
+/// \brief C3DObjectCreator, the factory every copy and conversion asks for new objects and
+///        lists.
+///
+/// A caller that passes its own creator (a class derived from this one) decides which nodes a
+/// copy takes (CanProcess), what class each new object has (GetNewObjectFrom and the typed
+/// factories), which lists new geometric objects get (GetNewFaceList, GetNewPointList) and how
+/// objects are converted (ConvertToType). A caller that passes none gets this default one,
+/// which makes empty objects of the same kind as their source.
+///
+/// The factories of the geometric kinds (polygonal objects, curves, patches) come with the
+/// geometric object classes; until those exist, GetNewObjectFrom gives null for kinds 1, 2 and
+/// 4, and the creator that turns every copy into a polygonal object is not part of the
+/// library yet.
+#pragma once
+
+#include <3dzan/foundation/customdata.h>
+#include <3dzan/foundation/hashmap.h>
+#include <3dzan/scene/baseobject.h>
+
+class C3DSceneNode;
+class C3DPointList;
+class C3DFaceList;
+
+/// \brief The default object factory. A plain value: make one on the stack for one copy or
+///        conversion. Objects and lists it returns have one holder, the caller's, who attaches
+///        them or releases them with DeleteMe.
+class ZAN_API C3DObjectCreator
+{
+public:
+    /// \brief Slots the instance map starts with (before rounding up to a prime).
+    static constexpr unsigned kInstanceMapSize = 101;
+
+    C3DObjectCreator();
+    /// \brief Copies the parameters; the copy starts with an empty instance map, which belongs
+    ///        to the copy operation in progress.
+    C3DObjectCreator(const C3DObjectCreator& src);
+    C3DObjectCreator& operator=(const C3DObjectCreator& src);
+    virtual ~C3DObjectCreator();
+
+    /// \brief The object to put on \p node in place of \p object. The default proposes
+    ///        \p object itself (no conversion).
+    virtual C3DBaseObject* ConvertToType(C3DSceneNode* node, C3DBaseObject* object);
+    /// \brief A new, empty object of \p source's kind; \p isNew is set to true.
+    ///
+    /// Kinds 8, 16, 32 and 64 give GetNewGroupObject, GetNewDummy, GetNewCamera and
+    /// GetNewLight. Any other kind (the geometric kinds 1, 2 and 4 included, until their
+    /// classes exist) and a null source give null.
+    virtual C3DBaseObject* GetNewObjectFrom(const C3DBaseObject* source, bool& isNew);
+    /// \brief Whether a copy or conversion takes \p node and its \p object: true here.
+    virtual bool CanProcess(const C3DSceneNode* node, const C3DBaseObject* object);
+    /// \brief A new empty C3DFaceList with no model; null when memory is short.
+    virtual C3DFaceList* GetNewFaceList();
+    /// \brief A new empty C3DPointList with no model; null when memory is short.
+    virtual C3DPointList* GetNewPointList();
+    /// \brief New default objects of each non-geometric kind; null when memory is short.
+    virtual C3DBaseObject* GetNewGroupObject();
+    virtual C3DBaseObject* GetNewDummy();
+    virtual C3DBaseObject* GetNewCamera();
+    virtual C3DBaseObject* GetNewLight();
+
+    /// \name Parameters (not read by the default operations)
+    /// \{
+    CCustomData& GetParameters() { return m_Parameters; }
+    const CCustomData& GetParameters() const { return m_Parameters; }
+    /// \}
+
+    /// \name Instance map: source object ID to the ID of its copy
+    /// \{
+    /// \brief Records that the object \p sourceID was copied as \p copyID (replacing an
+    ///        earlier record).
+    void AddInstanceID(unsigned sourceID, unsigned copyID);
+    /// \brief The ID of the copy of \p sourceID, 0xFFFFFFFF when it was not copied yet.
+    unsigned GetInstanceID(unsigned sourceID) const;
+    /// \brief Number of recorded copies.
+    unsigned GetInstanceNbr() const { return m_InstanceMap.GetCount(); }
+    /// \brief Forgets every recorded copy.
+    void ResetInstanceMap();
+    CHashMap<unsigned, unsigned>& GetInstanceMap() { return m_InstanceMap; }
+    const CHashMap<unsigned, unsigned>& GetInstanceMap() const { return m_InstanceMap; }
+    /// \}
+
+private:
+    CCustomData m_Parameters;
+    CHashMap<unsigned, unsigned> m_InstanceMap;
+};
