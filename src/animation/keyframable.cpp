@@ -73,10 +73,10 @@ C3DKeyframe* C3DKeyframable::CreateKey(int time, uint64_t classId, unsigned curv
 int C3DKeyframable::FindIndex(int time, unsigned mode, uint64_t classId) const
 {
     const int count = int(m_Keys.size());
-    const int first = int(std::lower_bound(m_Keys.begin(), m_Keys.end(), time,
-                                           [](const _KeyframeInfo& r, int t)
-                                           { return r.m_Time < t; }) -
-                          m_Keys.begin());
+    const int first =
+        int(std::lower_bound(m_Keys.begin(), m_Keys.end(), time,
+                             [](const _KeyframeInfo& r, int t) { return r.m_Time < t; }) -
+            m_Keys.begin());
     int last = first; // one past the records at the time
     while (last < count && m_Keys[size_t(last)].m_Time == time)
         ++last;
@@ -196,7 +196,8 @@ unsigned C3DKeyframable::GetKeyNbr(uint64_t classId) const
 {
     if (classId == 0)
         return unsigned(m_Keys.size());
-    return unsigned(std::count_if(m_Keys.begin(), m_Keys.end(), [&](const _KeyframeInfo& r)
+    return unsigned(std::count_if(m_Keys.begin(), m_Keys.end(),
+                                  [&](const _KeyframeInfo& r)
                                   { return r.m_Key->GetClassID() == classId; }));
 }
 

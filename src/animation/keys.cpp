@@ -711,16 +711,16 @@ template <class T> bool C3DTypeKey<T>::operator=(const C3DKeyframe& other)
 }
 
 // Each value type has its own runtime class, named after the instantiation.
-#define ZAN_IMPLEMENT_TYPE_KEY(T, Tag)                                                         \
-    template <>                                                                                \
-    const CXRuntimeClass C3DTypeKey<T>::classCreatorC3DTypeKey = {                             \
-        "C3DTypeKey<" #T ">", &C3DTypeKey<T>::CreateObject,                                    \
-        &C3DKeyframe::GetThisRuntimeClassDescriptor};                                          \
-    template class C3DTypeKey<T>;                                                              \
-    namespace                                                                                  \
-    {                                                                                          \
-    const bool g_Declared##Tag##Key =                                                          \
-        CXRuntimeClass::DeclareRuntimeClass(&C3DTypeKey<T>::classCreatorC3DTypeKey);           \
+#define ZAN_IMPLEMENT_TYPE_KEY(T, Tag)                                                             \
+    template <>                                                                                    \
+    const CXRuntimeClass C3DTypeKey<T>::classCreatorC3DTypeKey = {                                 \
+        "C3DTypeKey<" #T ">", &C3DTypeKey<T>::CreateObject,                                        \
+        &C3DKeyframe::GetThisRuntimeClassDescriptor};                                              \
+    template class C3DTypeKey<T>;                                                                  \
+    namespace                                                                                      \
+    {                                                                                              \
+    const bool g_Declared##Tag##Key =                                                              \
+        CXRuntimeClass::DeclareRuntimeClass(&C3DTypeKey<T>::classCreatorC3DTypeKey);               \
     }
 
 ZAN_IMPLEMENT_TYPE_KEY(int, Int)

@@ -83,10 +83,7 @@ public:
     int GetStart() const { return m_Start; }
     int GetEnd() const { return m_End; }
     /// \brief end − start, or 1 when they are equal (computed in 64 bits: no overflow).
-    int64_t GetLength() const
-    {
-        return m_End == m_Start ? 1 : int64_t(m_End) - int64_t(m_Start);
-    }
+    int64_t GetLength() const { return m_End == m_Start ? 1 : int64_t(m_End) - int64_t(m_Start); }
     /// \brief 1 when start <= \p time <= end, else 0.
     int IsInInterval(int time) const { return m_Start <= time && time <= m_End ? 1 : 0; }
     /// \brief \p time clamped to [start, end] (start first when the range is reversed).
@@ -258,8 +255,7 @@ class ZAN_API C3DMatrixKey : public C3DKeyframe
     ZAN_DECLARE_DYNCREATE(C3DMatrixKey)
 
 public:
-    explicit C3DMatrixKey(uint64_t classId = ZanKeyClassID(_KeyKindMatrix))
-        : C3DKeyframe(classId)
+    explicit C3DMatrixKey(uint64_t classId = ZanKeyClassID(_KeyKindMatrix)) : C3DKeyframe(classId)
     {
     }
     ~C3DMatrixKey() override;
@@ -282,9 +278,16 @@ public:
     bool operator==(const C3DKeyframe& other) const override;
     bool operator=(const C3DKeyframe& other) override;
 
-protected:
+    /// \brief A copy of \p other (value, curve and custom data).
     C3DMatrixKey(const C3DMatrixKey&) = default;
+    /// \brief Same as the assignment from a C3DKeyframe: false, nothing changed, when the
+    ///        class ids differ.
+    bool operator=(const C3DMatrixKey& other)
+    {
+        return operator=(static_cast<const C3DKeyframe&>(other));
+    }
 
+protected:
     C4x4TMatrix<float> m_Matrix;
 };
 
@@ -295,8 +298,7 @@ class ZAN_API C3DRotateKey : public C3DMatrixKey
     ZAN_DECLARE_DYNCREATE(C3DRotateKey)
 
 public:
-    explicit C3DRotateKey(uint64_t classId = ZanKeyClassID(_KeyKindRotate))
-        : C3DMatrixKey(classId)
+    explicit C3DRotateKey(uint64_t classId = ZanKeyClassID(_KeyKindRotate)) : C3DMatrixKey(classId)
     {
     }
     /// \brief The rotation of \p angle about \p axis, class id "ROTA" with content 0.
@@ -328,9 +330,16 @@ public:
     bool operator==(const C3DKeyframe& other) const override;
     bool operator=(const C3DKeyframe& other) override;
 
-protected:
+    /// \brief A copy of \p other (value, curve and custom data).
     C3DRotateKey(const C3DRotateKey&) = default;
+    /// \brief Same as the assignment from a C3DKeyframe: false, nothing changed, when the
+    ///        class ids differ.
+    bool operator=(const C3DRotateKey& other)
+    {
+        return operator=(static_cast<const C3DKeyframe&>(other));
+    }
 
+protected:
     double m_Angle = 0;
     C3DTVector<float> m_Axis{0.0f, 0.0f, 1.0f};
 };
@@ -342,8 +351,7 @@ class ZAN_API C3DVectorKey : public C3DMatrixKey
     ZAN_DECLARE_DYNCREATE(C3DVectorKey)
 
 public:
-    explicit C3DVectorKey(uint64_t classId = ZanKeyClassID(_KeyKindVector))
-        : C3DMatrixKey(classId)
+    explicit C3DVectorKey(uint64_t classId = ZanKeyClassID(_KeyKindVector)) : C3DMatrixKey(classId)
     {
     }
     ~C3DVectorKey() override;
@@ -362,9 +370,16 @@ public:
     bool operator==(const C3DKeyframe& other) const override;
     bool operator=(const C3DKeyframe& other) override;
 
-protected:
+    /// \brief A copy of \p other (value, curve and custom data).
     C3DVectorKey(const C3DVectorKey&) = default;
+    /// \brief Same as the assignment from a C3DKeyframe: false, nothing changed, when the
+    ///        class ids differ.
+    bool operator=(const C3DVectorKey& other)
+    {
+        return operator=(static_cast<const C3DKeyframe&>(other));
+    }
 
+protected:
     C3DTVector<float> m_Vector;
 };
 
@@ -381,8 +396,14 @@ public:
     ~C3DTranslateKey() override;
     bool operator=(const C3DKeyframe& other) override { return C3DVectorKey::operator=(other); }
 
-protected:
+    /// \brief A copy of \p other (value, curve and custom data).
     C3DTranslateKey(const C3DTranslateKey&) = default;
+    /// \brief Same as the assignment from a C3DKeyframe: false, nothing changed, when the
+    ///        class ids differ.
+    bool operator=(const C3DTranslateKey& other)
+    {
+        return operator=(static_cast<const C3DKeyframe&>(other));
+    }
 };
 
 /// \brief A scale key: its matrix has the vector on the diagonal ([0][0], [1][1], [2][2]),
@@ -397,8 +418,14 @@ public:
     bool operator=(const C3DKeyframe& other) override { return C3DVectorKey::operator=(other); }
     void UpdateMatrix() override;
 
-protected:
+    /// \brief A copy of \p other (value, curve and custom data).
     C3DScaleKey(const C3DScaleKey&) = default;
+    /// \brief Same as the assignment from a C3DKeyframe: false, nothing changed, when the
+    ///        class ids differ.
+    bool operator=(const C3DScaleKey& other)
+    {
+        return operator=(static_cast<const C3DKeyframe&>(other));
+    }
 };
 
 // ================================================================ scalar keys
@@ -459,9 +486,16 @@ public:
     bool operator==(const C3DKeyframe& other) const override;
     bool operator=(const C3DKeyframe& other) override;
 
-protected:
+    /// \brief A copy of \p other (value, curve and custom data).
     C3DTypeKey(const C3DTypeKey&) = default;
+    /// \brief Same as the assignment from a C3DKeyframe: false, nothing changed, when the
+    ///        class ids differ.
+    bool operator=(const C3DTypeKey& other)
+    {
+        return operator=(static_cast<const C3DKeyframe&>(other));
+    }
 
+protected:
     T m_Value{};
 };
 
