@@ -353,8 +353,7 @@ void C3DMaterial::ChangeChannelID(
 
 bool C3DMaterial::HasSameParameters(const C3DMaterial& other) const
 {
-    if (m_VertexColorChannel != other.m_VertexColorChannel ||
-        !C3DKeyframable::operator==(other))
+    if (m_VertexColorChannel != other.m_VertexColorChannel || !C3DKeyframable::operator==(other))
         return false;
     for (int slot = 0; slot < kSlotNbr; ++slot)
     {

@@ -219,9 +219,9 @@ bool CMaterialMap::FindBitmap(const CTextureSearch& search, const CXTString& nam
                     candidates.push_back(Resolve(folder, written));
             }
             else
-                candidates.push_back(WithSeparator(IsAbsolute(folder) ? folder
-                                                                      : Resolve(sceneFolder, folder)) +
-                                     fileName);
+                candidates.push_back(
+                    WithSeparator(IsAbsolute(folder) ? folder : Resolve(sceneFolder, folder)) +
+                    fileName);
         }
     }
 
@@ -236,8 +236,7 @@ bool CMaterialMap::FindBitmap(const CTextureSearch& search, const CXTString& nam
     return false;
 }
 
-CXTString CMaterialMap::GetBitmapPath(const CTextureSearch& search, bool alpha,
-                                      bool absolute) const
+CXTString CMaterialMap::GetBitmapPath(const CTextureSearch& search, bool alpha, bool absolute) const
 {
     CXTString path;
     FindBitmap(search, alpha ? m_AlphaFileName : m_FileName, path, absolute);
@@ -386,10 +385,10 @@ void CMaterialMap::SwapCoordinates(unsigned code)
 
 bool CMaterialMap::operator==(const CMaterialMap& other) const
 {
-    return m_Type == other.m_Type && m_Axis == other.m_Axis &&
-           m_Projection == other.m_Projection && m_ChannelID == other.m_ChannelID &&
-           m_FileName == other.m_FileName && m_AlphaFileName == other.m_AlphaFileName &&
-           m_Flags == other.m_Flags && C3DKeyframable::operator==(other);
+    return m_Type == other.m_Type && m_Axis == other.m_Axis && m_Projection == other.m_Projection &&
+           m_ChannelID == other.m_ChannelID && m_FileName == other.m_FileName &&
+           m_AlphaFileName == other.m_AlphaFileName && m_Flags == other.m_Flags &&
+           C3DKeyframable::operator==(other);
 }
 
 CMaterialMap& CMaterialMap::operator=(const CMaterialMap& other)

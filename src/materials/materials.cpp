@@ -35,8 +35,8 @@ void AddSorted(CXArray<unsigned>& ids, unsigned id)
         v.insert(at, id);
 }
 
-template <class KEY> void RemoveFrom(CHashMap<KEY, CXArray<unsigned>>& index, const KEY& key,
-                                     unsigned id)
+template <class KEY>
+void RemoveFrom(CHashMap<KEY, CXArray<unsigned>>& index, const KEY& key, unsigned id)
 {
     CXArray<unsigned>* ids = index.Find(key);
     if (!ids)

@@ -161,8 +161,8 @@ public:
     /// \brief Renumbers channels: the vertex-colour channel is asked for as type 4, each map's
     ///        channel as type 1; \p renumber answers true with the new ID. IDs it does not
     ///        know stay. The scene's channel-renumbering map is fed through it.
-    void ChangeChannelID(const std::function<bool(unsigned id, unsigned type, unsigned& newId)>&
-                             renumber);
+    void ChangeChannelID(
+        const std::function<bool(unsigned id, unsigned type, unsigned& newId)>& renumber);
 
     // ------------------------------------------------------------------ comparison and copy
 

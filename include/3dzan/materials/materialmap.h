@@ -95,9 +95,9 @@ enum MAP_PROPERTIES : unsigned
 /// folder and the preference folders only).
 struct ZAN_API CTextureSearch
 {
-    CXTString m_SceneFile;                 ///< the scene's file; may be empty
+    CXTString m_SceneFile;                  ///< the scene's file; may be empty
     CXArray<CXTString> m_SceneTexturePaths; ///< the scene's own texture folders
-    bool m_UsePreferencePaths = true;      ///< also search the preferences' texture folders
+    bool m_UsePreferencePaths = true;       ///< also search the preferences' texture folders
 
     /// \brief The folder of the scene's file ("" when there is no file).
     CXTString GetSceneFolder() const;
@@ -184,8 +184,8 @@ public:
     /// \param absolute when true, a relative result is made absolute against the current
     ///        folder.
     /// \return false, with \p result emptied, when no candidate opens or \p name is empty.
-    static bool FindBitmap(const CTextureSearch& search, const CXTString& name,
-                           CXTString& result, bool absolute);
+    static bool FindBitmap(const CTextureSearch& search, const CXTString& name, CXTString& result,
+                           bool absolute);
     /// \brief The path FindBitmap finds for the image (or, with \p alpha, the alpha image);
     ///        empty when the file is missing (the map keeps its name).
     CXTString GetBitmapPath(const CTextureSearch& search, bool alpha, bool absolute) const;
@@ -219,8 +219,8 @@ public:
     /// \brief Renumbers the channel: \p renumber is asked for (channel ID, channel type 1,
     ///        texture coordinates) and answers true with the new ID; IDs it does not know stay.
     ///        The scene's channel-renumbering map is fed through it.
-    void ChangeChannelID(const std::function<bool(unsigned id, unsigned type, unsigned& newId)>&
-                             renumber);
+    void ChangeChannelID(
+        const std::function<bool(unsigned id, unsigned type, unsigned& newId)>& renumber);
 
     // ------------------------------------------------------------------ transform
 
