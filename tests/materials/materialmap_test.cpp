@@ -1,6 +1,6 @@
 // Texture maps: creation and file names, the search for image files along the scene's and the
 // preferences' folders, the texture transform keys, comparison and the archive.
-#include "../animation/math_test_helpers.h"
+#include "animation/math_test_helpers.h"
 #include "common/zan_test_helpers.h"
 
 #include <3dzan/materials/materialmap.h>
