@@ -100,7 +100,8 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
     const unsigned faceCount = m_Faces.GetCount();
     const auto* flags = static_cast<const uint8_t*>(GetMainData(0));
     const size_t stride = GetSizeOfData(kPropertyChunk);
-    auto skipped = [&](unsigned f) { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
+    auto skipped = [&](unsigned f)
+    { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
 
     uint64_t pointCount;
     const CPointList* points = geom ? geom->GetSrcPointList() : nullptr;
@@ -123,7 +124,7 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
         pointCount = uint64_t(highest + 1);
         // A bound far beyond the points used would only add empty records.
         if (m_PointBound != kZanNone && m_PointBound >= pointCount &&
-            m_PointBound - pointCount <= corners)
+            m_PointBound - pointCount <= std::max<uint64_t>(corners, 1024))
             pointCount = m_PointBound;
     }
     if (pointCount > CFaceStorage::kMaxRecords)
@@ -177,7 +178,8 @@ bool CFaceList::BuildEdgeToFaceGraph(std::unique_ptr<CAssociationMap>& graph) co
     const unsigned faceCount = m_Faces.GetCount();
     const auto* flags = static_cast<const uint8_t*>(GetMainData(0));
     const size_t stride = GetSizeOfData(kPropertyChunk);
-    auto skipped = [&](unsigned f) { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
+    auto skipped = [&](unsigned f)
+    { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
 
     // A closed manifold mesh has half as many edges as sides; leave some room for borders
     // so that the usual mesh is built without a rehash.
@@ -583,8 +585,8 @@ int CFaceList::GetFacesNeighbourg(int face, _ConnectionInfoType type, CHashTable
 const int* CFaceList::GetFacesNeighbourg(int face, _ConnectionInfoType type,
                                          CFaceGraphHelper& helper, int& count) const
 {
-    return RunIntoHelper(helper, count, [&](CHashTable<int>& set)
-                         { GetFacesNeighbourg(face, type, set, false); });
+    return RunIntoHelper(helper, count,
+                         [&](CHashTable<int>& set) { GetFacesNeighbourg(face, type, set, false); });
 }
 
 int CFaceList::GetFacesConnectedToPoints(int p1, int p2, _ConnectionInfoType type,
@@ -601,7 +603,8 @@ int CFaceList::GetFacesConnectedToPoints(int p1, int p2, _ConnectionInfoType typ
 const int* CFaceList::GetFacesConnectedToPoints(int p1, int p2, _ConnectionInfoType type,
                                                 CFaceGraphHelper& helper, int& count) const
 {
-    return RunIntoHelper(helper, count, [&](CHashTable<int>& set)
+    return RunIntoHelper(helper, count,
+                         [&](CHashTable<int>& set)
                          { GetFacesConnectedToPoints(p1, p2, type, set, false); });
 }
 
@@ -657,7 +660,8 @@ const int* CFaceList::GetFacesByOppositeEdges(int face, const C3DEdge& edge,
                                               _ConnectionInfoType type, CXArray<C3DEdge>* edges,
                                               CFaceGraphHelper& helper, int& count) const
 {
-    return RunIntoHelper(helper, count, [&](CHashTable<int>& set)
+    return RunIntoHelper(helper, count,
+                         [&](CHashTable<int>& set)
                          { GetFacesByOppositeEdges(face, edge, type, edges, set, false); });
 }
 
@@ -710,7 +714,8 @@ int CFaceList::GetPointsConnectedToPoints(int p1, int p2, _ConnectionInfoType ty
 const int* CFaceList::GetPointsConnectedToPoints(int p1, int p2, _ConnectionInfoType type,
                                                  CFaceGraphHelper& helper, int& count) const
 {
-    return RunIntoHelper(helper, count, [&](CHashTable<int>& set)
+    return RunIntoHelper(helper, count,
+                         [&](CHashTable<int>& set)
                          { GetPointsConnectedToPoints(p1, p2, type, set, false); });
 }
 
@@ -728,8 +733,8 @@ int CFaceList::GetPointsNeighbourg(int point, _ConnectionInfoType type, CHashTab
 const int* CFaceList::GetPointsNeighbourg(int point, _ConnectionInfoType type,
                                           CFaceGraphHelper& helper, int& count) const
 {
-    return RunIntoHelper(helper, count, [&](CHashTable<int>& set)
-                         { GetPointsNeighbourg(point, type, set, false); });
+    return RunIntoHelper(
+        helper, count, [&](CHashTable<int>& set) { GetPointsNeighbourg(point, type, set, false); });
 }
 
 int CFaceList::GetPointsConnectedToEdge(int p1, int p2, bool withEnds, CHashTable<int>& result,
@@ -759,7 +764,8 @@ int CFaceList::GetPointsConnectedToEdge(int p1, int p2, bool withEnds, CHashTabl
 const int* CFaceList::GetPointsConnectedToEdge(int p1, int p2, bool withEnds,
                                                CFaceGraphHelper& helper, int& count) const
 {
-    return RunIntoHelper(helper, count, [&](CHashTable<int>& set)
+    return RunIntoHelper(helper, count,
+                         [&](CHashTable<int>& set)
                          { GetPointsConnectedToEdge(p1, p2, withEnds, set, false); });
 }
 
@@ -796,7 +802,8 @@ bool CFaceList::AreFacesConnected(const CGeomInfo*, const CHashTable<int>& faces
     uint64_t sides = 0;
     for (int f : list)
         sides += m_Faces.CountAt(unsigned(f));
-    CHashMap<C3DEdge, unsigned> owner(unsigned(std::min<uint64_t>(sides + sides / 3 + 1, 1u << 30)));
+    CHashMap<C3DEdge, unsigned> owner(
+        unsigned(std::min<uint64_t>(sides + sides / 3 + 1, 1u << 30)));
     unsigned pieces = unsigned(list.size());
     for (unsigned k = 0; k < list.size(); ++k)
     {

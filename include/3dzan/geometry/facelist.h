@@ -364,8 +364,9 @@ public:
     /// order. It is built for the points of the source point list of the context given; with
     /// no context or no point list there, for the point bound when one is set (see
     /// SetPointBound), else for the highest index used plus one. A bound far beyond what the
-    /// faces use (more records past the highest index than the faces have corners) counts as
-    /// no bound. Corners whose index has no record are left out.
+    /// faces use (more records past the highest index than the larger of 1024 and the faces'
+    /// corner count) counts as no bound, so that an absurd bound cannot make the graph huge.
+    /// Corners whose index has no record are left out.
     ///
     /// *Edge-to-face graph* (GetEdgeGraph). For every side (p[i], p[i+1 mod n]) of every face
     /// without _FaceInvalid or _FaceExcluded, the edge, smaller point first, lists the face

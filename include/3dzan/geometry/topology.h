@@ -235,12 +235,12 @@ private:
     void Prefetch(unsigned hash) const;
 
     std::unique_ptr<Slot[], FreeDeleter> m_Slots;
-    size_t m_Size = 0;        ///< slots in the table
-    unsigned m_Capacity = 0;  ///< edges held before growing (three quarters of the slots)
-    unsigned m_Count = 0;     ///< edges
+    size_t m_Size = 0;       ///< slots in the table
+    unsigned m_Capacity = 0; ///< edges held before growing (three quarters of the slots)
+    unsigned m_Count = 0;    ///< edges
     uint64_t m_Associations = 0;
-    std::vector<int> m_Pool;  ///< faces of edges with more than two
-    size_t m_PoolDead = 0;    ///< pool entries no edge uses any more
+    std::vector<int> m_Pool; ///< faces of edges with more than two
+    size_t m_PoolDead = 0;   ///< pool entries no edge uses any more
 };
 
 /// \brief The result buffer of the neighbourhood queries: a set of face or point indices and
