@@ -6,7 +6,8 @@
 // offsets), and the second pass fills the records. Walking the faces backwards in the second
 // pass and filling each record from its end leaves every record in increasing face order
 // without sorting. The edge-to-face graph is a CAssociationMap sized from the side count up
-// front, so a build does not rehash, and filled through its prefetching bulk adder.
+// front, so a build does not rehash, and filled through its bulk loader, which sorts the
+// sides by table band first so that the insertions sweep the table instead of jumping.
 //
 // Queries work on the sorted records: combining two records or two point sets is a merge
 // or a look-up in the list's scratch set, never a walk over the whole mesh.
@@ -14,6 +15,8 @@
 
 #include <3dzan/geometry/geominfo.h>
 #include <3dzan/geometry/pointlist.h>
+
+#include "largeblocks.h"
 
 #include <algorithm>
 #include <numeric>
@@ -151,6 +154,12 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
             return false;
 
         auto built = std::make_unique<CFaceStorage>();
+        uint64_t bytes = 0;
+        for (unsigned c : counts)
+            bytes += CFaceStorage::RecordBytes(c);
+        if (!built->Reserve(unsigned(pointCount), bytes))
+            return false;
+        zan_detail::AdviseHugePages(built->GetBuffer(), size_t(built->GetBufferSize()));
         if (!built->AddRecords(nullptr, counts.data(), unsigned(pointCount)))
             return false;
         for (unsigned f = faceCount; f-- > 0;)
@@ -191,10 +200,10 @@ bool CFaceList::BuildEdgeToFaceGraph(std::unique_ptr<CAssociationMap>& graph) co
     try
     {
         auto built = std::make_unique<CAssociationMap>();
-        if (!built->InitHashTable(unsigned(std::min<uint64_t>(capacity, 1u << 30))))
-            return false;
+        CAssociationMap::CBulkLoader loader(*built,
+                                            unsigned(std::min<uint64_t>(capacity, 1u << 30)));
+        auto forEachSide = [&](auto&& use)
         {
-            CAssociationMap::CBulkAdder adder(*built);
             for (unsigned f = 0; f < faceCount; ++f)
             {
                 if (skipped(f))
@@ -205,13 +214,16 @@ bool CFaceList::BuildEdgeToFaceGraph(std::unique_ptr<CAssociationMap>& graph) co
                 {
                     int a = items[k], b = items[k + 1 == n ? 0 : k + 1];
                     if (a != b)
-                        adder.Add(C3DEdge(a, b), int(f));
+                        use(C3DEdge(a, b), int(f));
                 }
             }
-            adder.Flush();
-            if (adder.HasFailed())
-                return false;
-        }
+        };
+        forEachSide([&](const C3DEdge& edge, int) { loader.Count(edge); });
+        if (!loader.Prepare())
+            return false;
+        forEachSide([&](const C3DEdge& edge, int face) { loader.Place(edge, face); });
+        if (!loader.Finish())
+            return false;
         graph = std::move(built);
         return true;
     }

@@ -5,9 +5,13 @@
 // the table can be sized to exactly what the capacity needs instead of a power of two. Most
 // edges have one or two faces, stored in the slot; an edge with more moves its faces to one
 // shared pool, where a list that outgrows its room is copied to the end (the old entries die
-// until the pool is compacted). Building a graph of millions of edges is dominated by cache
-// misses on the table, which CBulkAdder hides by prefetching each slot a few pairs ahead.
+// until the pool is compacted). Inserting millions of edges in mesh order would cost a cache
+// miss per side on a table larger than the caches; CBulkLoader first partitions the sides by
+// band of slots (a counting sort on the top bits of the hash, the idea of radix-partitioned
+// hash joins) so that the insertions then sweep the table band by band.
 #include <3dzan/geometry/topology.h>
+
+#include "largeblocks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -92,7 +96,10 @@ bool CAssociationMap::Rebuild(unsigned capacity, bool keep)
 {
     capacity = std::max(capacity, keep ? m_Count : 0u);
     size_t size = SlotsFor(capacity);
-    std::unique_ptr<Slot[], FreeDeleter> slots(static_cast<Slot*>(std::calloc(size, sizeof(Slot))));
+    if (size > SIZE_MAX / sizeof(Slot))
+        return false;
+    std::unique_ptr<Slot[], FreeDeleter> slots(
+        static_cast<Slot*>(zan_detail::AllocateZeroed(size * sizeof(Slot))));
     if (!slots)
         return false;
     std::vector<int> pool;
@@ -164,11 +171,6 @@ unsigned CAssociationMap::NextUsed(size_t from) const
         if (m_Slots[i].m_Count)
             return unsigned(i);
     return kZanNone;
-}
-
-void CAssociationMap::Prefetch(unsigned hash) const
-{
-    __builtin_prefetch(&m_Slots[HomeOf(hash)], 1);
 }
 
 bool CAssociationMap::Associate(const C3DEdge& edge, int face)
@@ -365,43 +367,66 @@ const C3DEdge& CAssociationMap::GetNext(unsigned& pos, const int*& faces, unsign
     return slot.m_Edge;
 }
 
-// ---------------------------------------------------------------- CBulkAdder
+// ---------------------------------------------------------------- CBulkLoader
 
-void CAssociationMap::CBulkAdder::Insert(const Pending& pending)
+CAssociationMap::CBulkLoader::CBulkLoader(CAssociationMap& map, unsigned edges) : m_Map(map)
 {
-    if (!m_Map.AssociateHashed(pending.m_Edge, pending.m_Hash, pending.m_Face))
+    m_Ready = map.Reserve(std::min(edges, kMaxCapacity));
+    // Bands of about 256 KB of slots: a band's insertions stay in the second-level cache.
+    m_BandNbr = std::max<size_t>(1, map.m_Size * sizeof(Slot) / (256 << 10));
+    try
     {
-        // A face listed twice on one edge (a face that uses a side twice) is no failure.
+        m_Bands.assign(m_BandNbr + 1, 0);
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_Ready = false;
+        m_BandNbr = 1;
+        m_Bands.assign(2, 0); // two words: cannot fail in practice
+    }
+}
+
+CAssociationMap::CBulkLoader::~CBulkLoader()
+{
+    std::free(m_Pairs);
+}
+
+bool CAssociationMap::CBulkLoader::Prepare()
+{
+    size_t total = 0;
+    for (size_t b = 0; b < m_BandNbr; ++b)
+    {
+        size_t count = m_Bands[b];
+        m_Bands[b] = total;
+        total += count;
+    }
+    m_Placed = 0;
+    if (m_Ready && total <= SIZE_MAX / sizeof(Pair))
+        m_Pairs = static_cast<Pair*>(zan_detail::AllocateRaw(total * sizeof(Pair)));
+    m_Ready = m_Ready && (m_Pairs || total == 0);
+    if (m_Ready)
+        m_Placed = total; // Place writes only below this
+    return m_Ready;
+}
+
+bool CAssociationMap::CBulkLoader::Finish()
+{
+    if (!m_Ready)
+        return false;
+    // After Place, each band's cursor sits where the next band starts.
+    if (m_BandNbr && m_Bands[m_BandNbr - 1] != m_Placed)
+        return false; // the passes saw different pairs
+    for (size_t k = 0; k < m_Placed; ++k)
+    {
+        const Pair& pair = m_Pairs[k];
+        if (m_Map.AssociateHashed(pair.m_Edge, pair.m_Hash, pair.m_Face))
+            continue;
         unsigned count;
-        const int* faces = m_Map.Lookup(pending.m_Edge, count);
-        if (!faces || !std::binary_search(faces, faces + count, pending.m_Face))
-            m_Failed = true;
+        const int* faces = m_Map.Lookup(pair.m_Edge, count);
+        if (!faces || !std::binary_search(faces, faces + count, pair.m_Face))
+            return false;
     }
-}
-
-void CAssociationMap::CBulkAdder::Add(const C3DEdge& edge, int face)
-{
-    Pending pending{edge, face, edge.Hash()};
-    m_Map.Prefetch(pending.m_Hash);
-    if (m_Queued < kWindow)
-    {
-        m_Ring[(m_Head + m_Queued++) % kWindow] = pending;
-        return;
-    }
-    // The window is full: the oldest pair, whose slot has had time to arrive, goes in.
-    Insert(m_Ring[m_Head]);
-    m_Ring[m_Head] = pending;
-    m_Head = (m_Head + 1) % kWindow;
-}
-
-void CAssociationMap::CBulkAdder::Flush()
-{
-    while (m_Queued)
-    {
-        Insert(m_Ring[m_Head]);
-        m_Head = (m_Head + 1) % kWindow;
-        --m_Queued;
-    }
+    return true;
 }
 
 // ---------------------------------------------------------------- CFaceGraphHelper

@@ -168,39 +168,55 @@ public:
                 f(m_Slots[i].m_Edge, FacesOf(m_Slots[i]), unsigned(m_Slots[i].m_Count));
     }
 
-    /// \brief Adds many (edge, face) pairs quickly: each pair's slot is prefetched a few
-    ///        pairs ahead of its insertion, which hides most of the cache misses of a large
-    ///        table. The pairs are inserted in the order given; call Flush (or let the adder
-    ///        go) to insert the last ones.
-    class ZAN_API CBulkAdder
+    /// \brief Loads many (edge, face) pairs at once, in two passes over the same pairs.
+    ///
+    /// A table much larger than the processor's caches costs a cache miss per insertion
+    /// when the pairs come in mesh order. The loader first counts the pairs of every band of
+    /// slots (Count), then places each pair in its band's part of one buffer (Place), and
+    /// finally inserts band after band (Finish), so that the insertions sweep the table
+    /// once. The pairs of one band keep their order, so each edge still receives its faces
+    /// in the order given. Give the same pairs, in the same order, to both passes.
+    class ZAN_API CBulkLoader
     {
     public:
-        explicit CBulkAdder(CAssociationMap& map) : m_Map(map) {}
-        ~CBulkAdder() { Flush(); }
-        CBulkAdder(const CBulkAdder&) = delete;
-        CBulkAdder& operator=(const CBulkAdder&) = delete;
-        /// \brief Queues (\p edge, \p face) for Associate.
-        void Add(const C3DEdge& edge, int face);
-        /// \brief Inserts every queued pair.
-        void Flush();
-        /// \brief Whether an insertion failed for lack of memory or room (65 535 faces).
-        bool HasFailed() const { return m_Failed; }
+        /// \brief Reserves room for \p edges edges in \p map before the passes.
+        CBulkLoader(CAssociationMap& map, unsigned edges);
+        ~CBulkLoader();
+        CBulkLoader(const CBulkLoader&) = delete;
+        CBulkLoader& operator=(const CBulkLoader&) = delete;
+
+        /// \brief First pass: counts a pair.
+        void Count(const C3DEdge& edge) { ++m_Bands[BandOf(edge.Hash())]; }
+        /// \brief Ends the first pass. \return false when memory is short.
+        bool Prepare();
+        /// \brief Second pass: places a pair (the pairs Count saw, in the same order).
+        void Place(const C3DEdge& edge, int face)
+        {
+            unsigned hash = edge.Hash();
+            size_t at = m_Bands[BandOf(hash)]++;
+            if (at < m_Placed)
+                m_Pairs[at] = {edge, face, hash};
+        }
+        /// \brief Inserts the placed pairs. \return false when an insertion failed for lack of
+        ///        memory or room (an edge of 65 535 faces); a face given twice for one edge is
+        ///        no failure.
+        bool Finish();
 
     private:
-        static constexpr unsigned kWindow = 16;
-        struct Pending
+        struct Pair
         {
             C3DEdge m_Edge;
             int m_Face;
             unsigned m_Hash;
         };
-        void Insert(const Pending& pending);
+        size_t BandOf(unsigned hash) const { return size_t((uint64_t(hash) * m_BandNbr) >> 32); }
 
         CAssociationMap& m_Map;
-        Pending m_Ring[kWindow] = {};
-        unsigned m_Head = 0;
-        unsigned m_Queued = 0;
-        bool m_Failed = false;
+        bool m_Ready = false;
+        size_t m_BandNbr = 1;
+        std::vector<size_t> m_Bands; ///< pairs per band, then where the next pair of it goes
+        Pair* m_Pairs = nullptr;     ///< the placed pairs, band after band (owned)
+        size_t m_Placed = 0;         ///< pairs counted
     };
 
 private:
@@ -232,7 +248,6 @@ private:
     bool Grow(Slot& slot);
     void EraseSlot(size_t slot);
     bool Rebuild(unsigned capacity, bool keep);
-    void Prefetch(unsigned hash) const;
 
     std::unique_ptr<Slot[], FreeDeleter> m_Slots;
     size_t m_Size = 0;       ///< slots in the table
