@@ -757,3 +757,28 @@ TEST(TopologyContext, DetachedListIsHandedOverOnce)
     EXPECT_EQ(points->GetSize(), 0);
     points->Delete();
 }
+
+// Large enough for the bulk loader to split the table into many bands.
+TEST(TopologyGraphs, LargeGridBuildMatchesEdgeByEdgeInsertion)
+{
+    COwnedFaceList grid;
+    MakeGrid(grid, 300);
+    ASSERT_TRUE(grid.InitEdgeToFaceGraph());
+    CAssociationMap expected;
+    grid.ForEachFace(
+        [&](unsigned f, const int* c, unsigned n)
+        {
+            for (unsigned k = 0; k < n; ++k)
+                expected.Associate(C3DEdge(c[k], c[(k + 1) % n]), int(f));
+        });
+    const CAssociationMap& built = *grid.GetEdgeGraph();
+    ASSERT_EQ(built.GetCount(), 2u * 300 * 301);
+    ASSERT_EQ(built.GetAssociationNbr(), expected.GetAssociationNbr());
+    expected.ForEach(
+        [&](const C3DEdge& e, const int* faces, unsigned count)
+        {
+            unsigned n;
+            const int* got = built.Lookup(e, n);
+            ASSERT_EQ(std::vector<int>(got, got + n), std::vector<int>(faces, faces + count));
+        });
+}
