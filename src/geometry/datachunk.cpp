@@ -13,15 +13,24 @@ namespace
 {
 constexpr unsigned kFlagsStored = 0xFF;
 
-int ToInt(unsigned count) { return count > unsigned(INT_MAX) ? INT_MAX : int(count); }
+int ToInt(unsigned count)
+{
+    return count > unsigned(INT_MAX) ? INT_MAX : int(count);
+}
 
 // Any negative grow factor, passed through the unsigned argument, means the default.
-int GrowFactor(unsigned growBy) { return int(growBy) < 0 ? -1 : int(growBy); }
+int GrowFactor(unsigned growBy)
+{
+    return int(growBy) < 0 ? -1 : int(growBy);
+}
 } // namespace
 
 CDataChunk::CDataChunk() : m_Chunks(NextPrime(101)) {}
 
-CDataChunk::~CDataChunk() { DeleteAll(); }
+CDataChunk::~CDataChunk()
+{
+    DeleteAll();
+}
 
 CElementArray* CDataChunk::FindArray(unsigned id) const
 {
@@ -84,9 +93,15 @@ bool CDataChunk::RemoveDataChunk(unsigned id)
     return true;
 }
 
-bool CDataChunk::HasDataChunk(unsigned id) const { return m_Chunks.HasKey(id); }
+bool CDataChunk::HasDataChunk(unsigned id) const
+{
+    return m_Chunks.HasKey(id);
+}
 
-const CElementArray* CDataChunk::GetData(unsigned id) const { return FindArray(id); }
+const CElementArray* CDataChunk::GetData(unsigned id) const
+{
+    return FindArray(id);
+}
 
 void* CDataChunk::GetData(unsigned id, unsigned index)
 {
@@ -209,7 +224,10 @@ bool CDataChunk::Reorder(const unsigned* order, unsigned count, bool flag)
     return all;
 }
 
-void CDataChunk::UpdateMainChunk() { m_MainArray = FindArray(m_MainID); }
+void CDataChunk::UpdateMainChunk()
+{
+    m_MainArray = FindArray(m_MainID);
+}
 
 void CDataChunk::InitDataChunks(const CDataChunk& src, unsigned count)
 {
@@ -334,13 +352,12 @@ void CDataChunk::Serialize(CXArchive& ar)
     if (ar.IsStoring())
     {
         ar << m_Chunks.GetCount() << m_ElementCount << unsigned(m_GrowFactor);
-        for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone;
-             pos = m_Chunks.NextUsed(pos + 1))
+        for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
         {
             const DataChunkInfo& info = m_Chunks.GetValueAt(pos);
             ar << m_Chunks.GetKeyAt(pos) << unsigned(info.m_Flags & kFlagsStored);
-            bool derived = info.m_Array->GetRuntimeClassDescriptor() !=
-                           ZAN_RUNTIME_CLASS(CElementArray);
+            bool derived =
+                info.m_Array->GetRuntimeClassDescriptor() != ZAN_RUNTIME_CLASS(CElementArray);
             ar << unsigned(derived ? 1 : 0);
             if (derived)
                 ar.WriteClass(info.m_Array->GetRuntimeClassDescriptor());

@@ -12,15 +12,27 @@ void Fill(void* first, size_t count, unsigned size, unsigned char fill)
 }
 } // namespace
 
-#define ZAN_IMPLEMENT_PLAIN_METHODS(ClassName, Base, Size, Type, BaseType, FillByte)           \
-    ZAN_IMPLEMENT_DYNCREATE(ClassName, Base)                                                   \
-    unsigned ClassName::GetSizeof() const { return Size; }                                     \
-    uint32_t ClassName::GetType() const { return ZanTag(Type); }                               \
-    uint32_t ClassName::GetBaseType() const { return ZanTag(BaseType); }                       \
-    void ClassName::ConstructElement(void* element) const { Fill(element, 1, Size, FillByte); } \
-    void ClassName::ConstructElements(void* first, size_t count) const                         \
-    {                                                                                          \
-        Fill(first, count, Size, FillByte);                                                    \
+#define ZAN_IMPLEMENT_PLAIN_METHODS(ClassName, Base, Size, Type, BaseType, FillByte)               \
+    ZAN_IMPLEMENT_DYNCREATE(ClassName, Base)                                                       \
+    unsigned ClassName::GetSizeof() const                                                          \
+    {                                                                                              \
+        return Size;                                                                               \
+    }                                                                                              \
+    uint32_t ClassName::GetType() const                                                            \
+    {                                                                                              \
+        return ZanTag(Type);                                                                       \
+    }                                                                                              \
+    uint32_t ClassName::GetBaseType() const                                                        \
+    {                                                                                              \
+        return ZanTag(BaseType);                                                                   \
+    }                                                                                              \
+    void ClassName::ConstructElement(void* element) const                                          \
+    {                                                                                              \
+        Fill(element, 1, Size, FillByte);                                                          \
+    }                                                                                              \
+    void ClassName::ConstructElements(void* first, size_t count) const                             \
+    {                                                                                              \
+        Fill(first, count, Size, FillByte);                                                        \
     }
 
 ZAN_IMPLEMENT_PLAIN_METHODS(COriginalIndexMethods, CElementMethods, 4, "ORIN", "ORIN", 0xFF)

@@ -462,6 +462,7 @@ void CFaceList::FreeExtra()
 
 void CFaceList::RemoveAll()
 {
+    DeleteGraphs();
     m_Flags = 0;
     m_Faces.RemoveAll();
     m_Chunks->RemoveAll();
@@ -550,6 +551,7 @@ CFaceList& CFaceList::operator=(const CFaceList& src)
             CopyPropertyWord(i, src, i);
     m_Flags = src.m_Flags;
     m_PointBound = src.m_PointBound;
+    DeleteGraphs();
     MarkChanged();
     return *this;
 }
@@ -883,6 +885,7 @@ bool CFaceList::UpdateList(const CGeomInfo*)
 {
     if (!(m_Flags & _FaceListChanged))
         return false;
+    DeleteGraphs();
     m_Flags &= ~unsigned(_FaceListChanged);
     return true;
 }
@@ -951,6 +954,7 @@ void CFaceList::Serialize(CXArchive& ar)
                    " bytes");
     m_Faces.Swap(faces);
     m_Chunks.swap(chunks);
+    DeleteGraphs(); // they describe the faces just replaced
     m_Flags = flags;
     ++m_Stamp;
 }

@@ -353,13 +353,15 @@ void CPointList::SetInvalidPoints(const CFaceList& faces, bool keep)
         for (int i = 0; i < count; ++i)
             PointAt(size_t(i))->SetFlags(_PointInvalid, false);
     CBitArray unused(unsigned(count), true);
-    faces.ForEachFace([&](unsigned face, const int* indices, unsigned corners) {
-        if (faces.GetFaceFlags(face) & (_FaceInvalid | _FaceExcluded))
-            return;
-        for (unsigned c = 0; c < corners; ++c)
-            if (indices[c] >= 0 && indices[c] < count)
-                unused.ClearAt(unsigned(indices[c]));
-    });
+    faces.ForEachFace(
+        [&](unsigned face, const int* indices, unsigned corners)
+        {
+            if (faces.GetFaceFlags(face) & (_FaceInvalid | _FaceExcluded))
+                return;
+            for (unsigned c = 0; c < corners; ++c)
+                if (indices[c] >= 0 && indices[c] < count)
+                    unused.ClearAt(unsigned(indices[c]));
+        });
     for (unsigned i = unused.FindNextSet(); i != kZanNone; i = unused.FindNextSet(i + 1))
         PointAt(i)->SetFlags(_PointInvalid, true);
 }

@@ -15,13 +15,20 @@
 ///
 /// *Fast path.* GetIndexes and ForEachFace read a face's indices straight from the buffer
 /// (pointer and count) without a virtual call; AddFaces builds many faces in one call.
+///
+/// *Topology graphs.* A face list builds, on demand, a point-to-face graph (for every point
+/// the faces that use it) and an edge-to-face graph (for every edge the faces that have it as
+/// a side), shares each among its users by a use count and drops both when its faces change.
+/// The neighbourhood queries read them; see the "Topology graphs" group of CFaceList.
 #pragma once
 
 #include <3dzan/foundation/xarray.h>
 #include <3dzan/foundation/xobject.h>
 #include <3dzan/geometry/faces.h>
+#include <3dzan/geometry/topology.h>
 
 #include <memory>
+#include <vector>
 
 class CGeomInfo;
 class CPointList;
@@ -65,7 +72,8 @@ public:
     static constexpr unsigned kOriginalIndexChunk = ZanTag("FAOI");
     static constexpr unsigned kMaxCorners = CFaceStorage::kMaxItems;
 
-    /// \brief A copy: faces, chunks (each with its own arrays), stamp, flags and point bound.
+    /// \brief A copy: faces, chunks (each with its own arrays), stamp, flags and point bound;
+    ///        no topology graphs (the copy builds its own).
     /// \throw std::bad_alloc when the memory cannot be had.
     CFaceList(const CFaceList& src);
     ~CFaceList() override;
@@ -193,8 +201,8 @@ public:
     bool PreAllocate(int faces, int itemsPerFace, bool constructMode);
     /// \brief Compacts the storage and releases spare room of the storage and the chunks.
     void FreeExtra();
-    /// \brief Empties the list (chunks kept, without elements), clears the list flags, then
-    ///        sets _FaceListChanged and adds one to the stamp.
+    /// \brief Deletes the topology graphs, empties the list (chunks kept, without elements),
+    ///        clears the list flags, then sets _FaceListChanged and adds one to the stamp.
     virtual void RemoveAll();
     /// \}
 
@@ -224,7 +232,8 @@ public:
     /// \brief Copies a held face back onto face \p index (chunks both have).
     bool CopyFrom(int index, const CSingleFace& face);
     /// \brief Makes this list a copy of \p src: its chunk structure (Inherit), chunk values,
-    ///        faces, flags and point bound; sets _FaceListChanged and adds one to the stamp.
+    ///        faces, flags and point bound; deletes the topology graphs, sets _FaceListChanged
+    ///        and adds one to the stamp.
     ///        Nothing changes when memory is short.
     virtual CFaceList& operator=(const CFaceList& src);
     /// \brief Takes the chunk structure of \p src (chunks that follow copies, emptied to this
@@ -368,6 +377,193 @@ public:
     unsigned GetChangedStamp() const { return m_Stamp; }
     /// \}
 
+    /// \name Topology graphs
+    ///
+    /// *Point-to-face graph.* One record per point (GetFacesConnectedToPoint): the faces
+    /// without _FaceInvalid or _FaceExcluded that use the point, each once, in increasing
+    /// order. It is built for the points of the source point list of the context given; with
+    /// no context or no point list there, for the point bound when one is set (see
+    /// SetPointBound), else for the highest index used plus one. A bound far beyond what the
+    /// faces use (more records past the highest index than the larger of 1024 and the faces'
+    /// corner count) counts as no bound, so that an absurd bound cannot make the graph huge.
+    /// Corners whose index has no record are left out.
+    ///
+    /// *Edge-to-face graph* (GetEdgeGraph). For every side (p[i], p[i+1 mod n]) of every face
+    /// without _FaceInvalid or _FaceExcluded, the edge, smaller point first, lists the face
+    /// (once, however often the face uses that side). A side whose two ends are the same
+    /// point is no edge and is left out.
+    ///
+    /// *Sharing.* Init builds a graph, or only adds a user when it exists; Delete removes a
+    /// user and frees the graph with the last. Both graphs are dropped by UpdateList when the
+    /// faces changed (_FaceListChanged), by RemoveAll, operator= and loading; a copy of a list
+    /// has no graphs. Edits that do not set _FaceListChanged (corner edits through CFace,
+    /// flags) leave the graphs as they are: use the Graph... maintenance calls or the
+    /// Update... rebuilds to keep them right.
+    ///
+    /// *Queries.* Without the graph they need, queries return null, 0 or false; they never
+    /// build it. Out-of-range indices give empty results. "Faces across a side" means, as in
+    /// GetFacesConnectedToPoints with _ConnectionIntersection, the faces that hold both ends
+    /// of the side: in a mesh where no face holds two points without the side between them,
+    /// the faces sharing that side. Queries that fill a caller's set add to it (after emptying
+    /// it when \p empty) and return how many indices they added; the CFaceGraphHelper forms
+    /// run the same query into the helper's emptied set and return the helper's array (null
+    /// when empty) with the count, the members in table order.
+    /// \{
+
+    /// \brief Builds the point-to-face graph, or adds a user when it exists (after UpdateList,
+    ///        which drops a stale one).
+    /// \return false, with no graph built, when memory is short or a point would have more
+    ///         than 65 535 faces.
+    bool InitPointToFaceGraph(const CGeomInfo* geom = nullptr);
+    /// \brief Removes a user of the point-to-face graph; the last one frees it.
+    void DeletePointToFaceGraph();
+    /// \brief Rebuilds the point-to-face graph from the current faces, keeping its users.
+    /// \return false when there is no graph (nothing built) or the rebuild failed (graph kept).
+    bool UpdatePointToFaceGraph(const CGeomInfo* geom = nullptr);
+    bool HasPointToFaceGraph() const { return m_PointGraph != nullptr; }
+    /// \brief The point-to-face graph, null without one.
+    const CFaceStorage* GetPointToFaceGraph() const { return m_PointGraph.get(); }
+
+    /// \brief Builds the edge-to-face graph, or adds a user when it exists.
+    /// \return false, with no graph built, when memory is short or an edge would have more
+    ///         than 65 535 faces.
+    bool InitEdgeToFaceGraph(const CGeomInfo* geom = nullptr);
+    /// \brief Removes a user of the edge-to-face graph; the last one frees it.
+    void DeleteEdgeToFaceGraph();
+    /// \brief Rebuilds the edge-to-face graph from the current faces, keeping its users.
+    /// \return false when there is no graph or the rebuild failed (graph kept).
+    bool UpdateEdgeToFaceGraph(const CGeomInfo* geom = nullptr);
+    /// \brief The edge-to-face graph, null without one.
+    const CAssociationMap* GetEdgeGraph() const { return m_EdgeGraph.get(); }
+
+    /// \brief The faces using point \p point (increasing) and their count; null and 0 without
+    ///        a point-to-face graph or for a point it has no record of.
+    const int* GetFacesConnectedToPoint(int point, int& count) const;
+    /// \brief The faces having \p edge as a side (either orientation) and their count, from
+    ///        the edge-to-face graph; null and 0 without it or for an unknown edge.
+    const int* GetFacesConnectedToEdge(const C3DEdge& edge, int& count) const;
+
+    /// \brief Adds \p face to the record of \p point in the point-to-face graph.
+    /// \return false, with nothing changed, when it is already there, there is no graph, an
+    ///         index is out of range or the record is full (65 535 faces).
+    bool GraphConnectFace(int point, int face);
+    /// \brief Removes \p face from the record of \p point; false when it was not there.
+    bool GraphDisconnectFace(int point, int face);
+    /// \brief Takes face \p face out of both graphs (as far as they exist): from the records of
+    ///        its points and from the faces of its sides, read from its current corners.
+    ///
+    /// Call it before changing the face's corners; with the face then marked _FaceInvalid or
+    /// _FaceExcluded the graphs are what a rebuild would give.
+    /// \param markPoints when true and \p geom has a source point list, every point of the face
+    ///        left with no face gets _PointInvalid.
+    /// \return whether a reference was removed.
+    bool GraphRemoveFaceReference(CGeomInfo* geom, int face, bool markPoints);
+    /// \brief Prepares both graphs for point \p drop being merged into \p keep.
+    ///
+    /// The record of \p keep becomes the union of both records and that of \p drop empties;
+    /// in the edge graph every side of those faces that touches \p drop is moved to the edge
+    /// it becomes with \p keep in place of \p drop (a side between the two disappears). Call
+    /// it before the faces' corners are renamed (CFace::ReplaceIndex, UpdateIndex): with
+    /// them renamed afterwards, the graphs are what a rebuild would give.
+    /// \return false, with nothing changed, when there is no point-to-face graph, a point is
+    ///         out of range or \p keep would have more than 65 535 faces; true when they are
+    ///         equal.
+    bool GraphMergePointConnectivity(int keep, int drop);
+
+    /// \brief Whether no other face shares a point with face \p face: true for an empty
+    ///        face; false without a point-to-face graph or out of range.
+    bool IsIsolatedFace(unsigned face) const;
+    /// \brief Whether a face among those of the edge's start point has two consecutive
+    ///        corners forming \p edge (either orientation); only \p face is considered unless
+    ///        it is 0xFFFFFFFF. False without a point-to-face graph.
+    bool DoesEdgeExists(const C3DEdge& edge, unsigned face = kZanNone) const;
+    /// \brief Clears _FaceBorder on every face, then gives it to every face having an edge
+    ///        that no other face has (an edge of the edge-to-face graph with one face).
+    /// \return the number of border faces; 0, with nothing changed, without an edge graph.
+    unsigned SetBorderFacesStatus();
+
+    /// \brief Adds to \p result the indices of lists \p a and \p b combined by \p type (see
+    ///        _ConnectionInfoType). The intersection and the differences look the indices up
+    ///        in the list's scratch index set.
+    /// \return the number of indices added; 0 for a null list with a non-zero count, a
+    ///         negative count or an unknown type.
+    int GetConnectionSet(const int* a, int countA, const int* b, int countB,
+                         _ConnectionInfoType type, CHashTable<int>& result) const;
+
+    /// \brief Faces around face \p face (never \p face itself): for every side, the faces of
+    ///        its two ends combined by \p type (_ConnectionUnion: the faces sharing a point
+    ///        with the side; _ConnectionIntersection: the faces across the side).
+    int GetFacesNeighbourg(int face, _ConnectionInfoType type, CHashTable<int>& result,
+                           bool empty = true) const;
+    const int* GetFacesNeighbourg(int face, _ConnectionInfoType type, CFaceGraphHelper& helper,
+                                  int& count) const;
+    /// \brief The faces of \p p1 and those of \p p2 combined by \p type: _ConnectionUnion
+    ///        gives the faces touching either point, _ConnectionIntersection those holding
+    ///        both (the faces across the side (p1, p2)).
+    int GetFacesConnectedToPoints(int p1, int p2, _ConnectionInfoType type,
+                                  CHashTable<int>& result, bool empty = true) const;
+    const int* GetFacesConnectedToPoints(int p1, int p2, _ConnectionInfoType type,
+                                         CFaceGraphHelper& helper, int& count) const;
+    /// \brief The edge neighbours of \p p1 (A) and those of \p p2 (B) combined by \p type;
+    ///        the edge neighbours of a point are the points joined to it by a side of one of
+    ///        its faces. _ConnectionIntersection gives the points joined to both (for the
+    ///        ends of a triangle side, the apexes of its triangles).
+    int GetPointsConnectedToPoints(int p1, int p2, _ConnectionInfoType type,
+                                   CHashTable<int>& result, bool empty = true) const;
+    const int* GetPointsConnectedToPoints(int p1, int p2, _ConnectionInfoType type,
+                                          CFaceGraphHelper& helper, int& count) const;
+    /// \brief Points around \p point, from A = its edge neighbours and B = every other corner
+    ///        of its faces, combined by \p type: _ConnectionUnion all the corners,
+    ///        _ConnectionIntersection the edge neighbours, _ConnectionSecondOnly and
+    ///        _ConnectionExclusive the corners joined to it by no side (the diagonal corners),
+    ///        _ConnectionFirstOnly nothing (every edge neighbour is a corner). \p point itself
+    ///        is never in the result.
+    int GetPointsNeighbourg(int point, _ConnectionInfoType type, CHashTable<int>& result,
+                            bool empty = true) const;
+    const int* GetPointsNeighbourg(int point, _ConnectionInfoType type, CFaceGraphHelper& helper,
+                                   int& count) const;
+    /// \brief The corners of the faces across the side (\p p1, \p p2), without \p p1 and
+    ///        \p p2 unless \p withEnds (for a triangle side, the apexes of its triangles).
+    int GetPointsConnectedToEdge(int p1, int p2, bool withEnds, CHashTable<int>& result,
+                                 bool empty = true) const;
+    const int* GetPointsConnectedToEdge(int p1, int p2, bool withEnds, CFaceGraphHelper& helper,
+                                        int& count) const;
+    /// \brief Faces across side \p edge of face \p face (A) and across its opposite side(s)
+    ///        (B), \p face left out of both, combined by \p type. The opposite of side i in a
+    ///        face of n corners is side i + n/2 when n is even, and the two sides
+    ///        i + (n-1)/2 and i + (n+1)/2 (those at the opposite corner) when n is odd; so
+    ///        _ConnectionSecondOnly walks a quad strip one face on.
+    /// \param edges when not null, emptied then given the opposite side(s) as the face has
+    ///        them (from corner i to i + 1).
+    /// \return 0, with \p edges untouched, when \p edge is not a side of \p face.
+    int GetFacesByOppositeEdges(int face, const C3DEdge& edge, _ConnectionInfoType type,
+                                CXArray<C3DEdge>* edges, CHashTable<int>& result,
+                                bool empty = true) const;
+    const int* GetFacesByOppositeEdges(int face, const C3DEdge& edge, _ConnectionInfoType type,
+                                       CXArray<C3DEdge>* edges, CFaceGraphHelper& helper,
+                                       int& count) const;
+    /// \brief Whether \p p2 is an edge neighbour of \p p1; leaves the edge neighbours of \p p1
+    ///        in \p helper's set.
+    bool IsPointNeighbourg(CFaceGraphHelper& helper, int p1, int p2) const;
+    /// \brief Whether the faces of \p faces form one piece joined through shared sides
+    ///        (either orientation). Works from the faces' corners: no graph needed.
+    /// \param geom the context of the call; the list reads only its own faces.
+    /// \return false for an empty set or a face index out of range; true for one face.
+    bool AreFacesConnected(const CGeomInfo* geom, const CHashTable<int>& faces) const;
+    /// \brief The sides of the faces of \p faces that no other side in the set matches
+    ///        (either orientation): the outline of the set. Each is given as its face has it
+    ///        (from corner i to i + 1), so that the outline can be followed; faces in
+    ///        increasing order, sides in face order. Degenerate sides are left out. No graph
+    ///        needed.
+    /// \return the number of sides added to \p edges; 0, with \p edges untouched, when a face
+    ///         index is out of range.
+    int GetEdgesOnBorder(CXArray<C3DEdge>& edges, const CHashTable<int>& faces) const;
+    /// \brief GetEdgesOnBorder with the sides in \p helper's array as pairs (start, end):
+    ///        \p count sides, 2 × \p count ints (helper's set left empty).
+    const int* GetEdgesOnBorder(CFaceGraphHelper& helper, const CHashTable<int>& faces,
+                                int& count) const;
+    /// \}
+
     /// \brief A hash of the faces: with 0x04 the indices of every face without _FaceInvalid
     ///        or _FaceExcluded; with 0x08 the chunks. 0 when \p mask has neither bit.
     virtual uint32_t GetChecksum(unsigned mask) const;
@@ -388,8 +584,9 @@ protected:
     /// \param propertySize 4 (flags word) or 8 (flags word and material ID).
     CFaceList(const CFaceList* model, unsigned propertySize);
 
-    /// \brief When _FaceListChanged is set, clears it and returns true (owners then rebuild
-    ///        what they derived from the faces); otherwise false.
+    /// \brief When _FaceListChanged is set, drops both topology graphs, clears the flag and
+    ///        returns true (owners then rebuild what they derived from the faces); otherwise
+    ///        false.
     virtual bool UpdateList(const CGeomInfo* geom);
 
     /// \brief Bytes of the property element this list needs (4 or 8).
@@ -427,8 +624,23 @@ private:
     bool ResizeFace(unsigned index, unsigned count);
     void RemoveCorner(unsigned index, unsigned position);
 
+    bool BuildPointToFaceGraph(const CGeomInfo* geom, std::unique_ptr<CFaceStorage>& graph) const;
+    bool BuildEdgeToFaceGraph(std::unique_ptr<CAssociationMap>& graph) const;
+    void DeleteGraphs();
+    CHashTable<int>& Scratch() const;
+    const int* RecordOf(int point, unsigned& count) const;
+    void CollectPointNeighbours(int point, std::vector<int>& edgeNeighbours,
+                                std::vector<int>* corners) const;
+    template <class QUERY>
+    const int* RunIntoHelper(CFaceGraphHelper& helper, int& count, QUERY&& query) const;
+
     CFaceStorage m_Faces;
     std::unique_ptr<CDataChunk> m_Chunks;
+    std::unique_ptr<CFaceStorage> m_PointGraph; ///< point-to-face graph, null when not built
+    unsigned m_PointGraphUsers = 0;
+    std::unique_ptr<CAssociationMap> m_EdgeGraph; ///< edge-to-face graph, null when not built
+    unsigned m_EdgeGraphUsers = 0;
+    mutable std::unique_ptr<CHashTable<int>> m_Scratch; ///< scratch set of GetConnectionSet
     unsigned m_Stamp = 0;
     unsigned m_Flags = 0;
     unsigned m_PointBound = kZanNone;

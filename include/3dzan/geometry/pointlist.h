@@ -22,6 +22,7 @@
 #include <memory>
 #include <type_traits>
 
+class CAssociationMap;
 class CFaceList;
 class CGeomInfo;
 
@@ -237,6 +238,16 @@ public:
     ///        valid when it has neither the invalid nor the excluded flag). Unless \p keep, the
     ///        flag is first cleared on every point. Indices outside this list are ignored.
     void SetInvalidPoints(const CFaceList& faces, bool keep);
+    /// \brief Marks the points on the border from an edge-to-face map: first clears
+    ///        _PointBorder, _PointInner and _PointNearBorder on every point; then both ends of
+    ///        an edge with exactly one face get _PointBorder, both ends of any other edge
+    ///        _PointInner (a point on the border of a mesh usually has both); with \p markNear,
+    ///        the other end of every edge with exactly one end carrying _PointBorder gets
+    ///        _PointNearBorder. Ends that are not points of this list are skipped.
+    void SetBorderPointsStatus(const CAssociationMap& edges, bool markNear);
+    /// \brief SetBorderPointsStatus from the edge-to-face graph of \p faces.
+    /// \return false, with nothing changed, when \p faces has no edge graph.
+    bool SetBorderPointsStatus(const CFaceList& faces, bool markNear);
 
     /// \brief A checksum of the points.
     ///
