@@ -125,6 +125,11 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
                 highest = std::max(highest, items[k]);
         }
         pointCount = uint64_t(highest + 1);
+        // Without a point list the records are sized from the indices themselves: a few
+        // corners naming a huge index would otherwise cost memory out of all proportion to
+        // the faces. Such sparse lists need their point list in the context.
+        if (pointCount > 16 * corners + 1024)
+            return false;
         // A bound far beyond the points used would only add empty records.
         if (m_PointBound != kZanNone && m_PointBound >= pointCount &&
             m_PointBound - pointCount <= std::max<uint64_t>(corners, 1024))

@@ -386,6 +386,8 @@ public:
     /// SetPointBound), else for the highest index used plus one. A bound far beyond what the
     /// faces use (more records past the highest index than the larger of 1024 and the faces'
     /// corner count) counts as no bound, so that an absurd bound cannot make the graph huge.
+    /// Without a point list, a highest index above 16 times the corner count plus 1024 makes
+    /// the build fail (false): indices that sparse need their point list in the context.
     /// Corners whose index has no record are left out.
     ///
     /// *Edge-to-face graph* (GetEdgeGraph). For every side (p[i], p[i+1 mod n]) of every face

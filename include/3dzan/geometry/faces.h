@@ -510,7 +510,16 @@ public:
                      std::to_string(loaded.m_Offsets.GetSize()) + " offsets for " +
                          std::to_string(recordCount) + " face records");
             loaded.m_Count = recordCount;
-            loaded.m_DeadBytes = used - loaded.CheckRecords();
+            try
+            {
+                loaded.m_DeadBytes = used - loaded.CheckRecords();
+            }
+            catch (...)
+            {
+                // The records are not trusted: release the buffer without walking them.
+                loaded.m_Count = 0;
+                throw;
+            }
         }
         Swap(loaded);
     }
