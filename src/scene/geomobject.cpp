@@ -577,6 +577,10 @@ void C3DGeomObject::InheritFlags(const C3DBaseObject& source, int flags)
     m_GlobalUVWChannel = geom->m_GlobalUVWChannel;
     m_GlobalVCChannel = geom->m_GlobalVCChannel;
     m_GlobalVCFactor = geom->m_GlobalVCFactor;
+    auto* curve = dynamic_cast<C3DCurve*>(this);
+    auto* sourceCurve = dynamic_cast<const C3DCurve*>(geom);
+    if (curve && sourceCurve)
+        curve->SetMaterialID(sourceCurve->GetMaterialID());
 }
 
 bool C3DGeomObject::InternalCopy(C3DBaseObject*& target, int flags,

@@ -270,7 +270,8 @@ public:
     ///         with 2) or when no target can be made.
     bool InternalCopy(C3DBaseObject*& target, int flags, C3DObjectCreator* creator) const override;
     /// \brief The base part (flags, custom data, ID with _CopyOtherScene) and, from a
-    ///        geometric source, the smoothing, face-mode and global channel settings.
+    ///        geometric source, the smoothing, face-mode and global channel settings (and a
+    ///        curve's material ID from a curve).
     void InheritFlags(const C3DBaseObject& source, int flags) override;
     /// \throw CXArchiveException for a truncated or malformed archive (the object is left as
     ///        it was).
