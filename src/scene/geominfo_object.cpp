@@ -29,6 +29,5 @@ void CGeomInfo::Init(C3DSceneNode* node, C3DBaseObject* object)
 
 C3DGeomObject* CGeomInfo::GetGeomObject() const
 {
-    return m_Object && m_Object->IsGeomObject() ? dynamic_cast<C3DGeomObject*>(m_Object)
-                                                : nullptr;
+    return m_Object && m_Object->IsGeomObject() ? dynamic_cast<C3DGeomObject*>(m_Object) : nullptr;
 }

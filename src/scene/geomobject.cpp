@@ -143,8 +143,7 @@ C3DGeomObject::C3DGeomObject(_OBJECT_KINDOF kind)
 {
 }
 
-C3DGeomObject::C3DGeomObject(C3DPointList* points, C3DFaceList* faces,
-                             CDependentChannels* channels)
+C3DGeomObject::C3DGeomObject(C3DPointList* points, C3DFaceList* faces, CDependentChannels* channels)
     : m_FaceList(faces), m_PointList(points),
       m_Channels(channels ? channels : CDependentChannels::Create())
 {
@@ -152,10 +151,10 @@ C3DGeomObject::C3DGeomObject(C3DPointList* points, C3DFaceList* faces,
 
 C3DGeomObject::C3DGeomObject(const C3DGeomObject& src)
     : C3DBaseObject(src), m_PointsBox(src.m_PointsBox), m_FacesBox(src.m_FacesBox),
-      m_SmoothAngle(src.m_SmoothAngle), m_SmoothMode(src.m_SmoothMode),
-      m_FaceMode(src.m_FaceMode), m_FaceList(src.m_FaceList), m_PointList(src.m_PointList),
-      m_Channels(src.m_Channels), m_GlobalUVWChannel(src.m_GlobalUVWChannel),
-      m_GlobalVCChannel(src.m_GlobalVCChannel), m_GlobalVCFactor(src.m_GlobalVCFactor)
+      m_SmoothAngle(src.m_SmoothAngle), m_SmoothMode(src.m_SmoothMode), m_FaceMode(src.m_FaceMode),
+      m_FaceList(src.m_FaceList), m_PointList(src.m_PointList), m_Channels(src.m_Channels),
+      m_GlobalUVWChannel(src.m_GlobalUVWChannel), m_GlobalVCChannel(src.m_GlobalVCChannel),
+      m_GlobalVCFactor(src.m_GlobalVCFactor)
 {
 }
 
@@ -583,8 +582,7 @@ void C3DGeomObject::InheritFlags(const C3DBaseObject& source, int flags)
         curve->SetMaterialID(sourceCurve->GetMaterialID());
 }
 
-bool C3DGeomObject::InternalCopy(C3DBaseObject*& target, int flags,
-                                 C3DObjectCreator* creator) const
+bool C3DGeomObject::InternalCopy(C3DBaseObject*& target, int flags, C3DObjectCreator* creator) const
 {
     if (flags & _CopyInstance)
         return C3DBaseObject::InternalCopy(target, flags, creator);
@@ -604,7 +602,8 @@ bool C3DGeomObject::InternalCopy(C3DBaseObject*& target, int flags,
     if (target == this)
         return false;
     unsigned mine = GetKindOf(), theirs = target->GetKindOf();
-    auto meshLike = [](unsigned kind) { return kind == _ObjectKindPolygonal || kind == _ObjectKindPatch; };
+    auto meshLike = [](unsigned kind)
+    { return kind == _ObjectKindPolygonal || kind == _ObjectKindPatch; };
     bool compatible = meshLike(mine) ? meshLike(theirs) : mine == theirs;
     if (!compatible)
         return false;
@@ -615,9 +614,9 @@ bool C3DGeomObject::InternalCopy(C3DBaseObject*& target, int flags,
         Held<C3DFaceList> faces;
         if (m_PointList)
         {
-            points.reset(geom->m_PointList ? static_cast<C3DPointList*>(
-                                                 geom->m_PointList->Duplicate(false))
-                                           : creator->GetNewPointList());
+            points.reset(geom->m_PointList
+                             ? static_cast<C3DPointList*>(geom->m_PointList->Duplicate(false))
+                             : creator->GetNewPointList());
             if (!points)
                 return false;
             *points = *m_PointList;
@@ -668,8 +667,8 @@ void C3DGeomObject::SerializeWith(CXArchive& ar, const std::function<void(CXArch
             m_PointList->Serialize(ar);
         }
         m_Channels->Serialize(ar);
-        ar << m_SmoothAngle << unsigned(m_FaceMode) << unsigned(m_SmoothMode)
-           << m_GlobalUVWChannel << m_GlobalVCChannel << m_GlobalVCFactor;
+        ar << m_SmoothAngle << unsigned(m_FaceMode) << unsigned(m_SmoothMode) << m_GlobalUVWChannel
+           << m_GlobalVCChannel << m_GlobalVCFactor;
         if (tail)
             tail(ar);
         return;

@@ -106,8 +106,7 @@ struct CLengths
 
 // ---------------------------------------------------------------- inheritance
 
-void C3DGeomObject::Inherit(const C3DGeomObject& source, unsigned pointFlags,
-                            unsigned channelFlags)
+void C3DGeomObject::Inherit(const C3DGeomObject& source, unsigned pointFlags, unsigned channelFlags)
 {
     (void)pointFlags; // the point lists of the library take no options when they inherit
     if (&source == this)
@@ -164,9 +163,9 @@ C3DObject* C3DGeomObject::SubObject(const int* faces, int count) const
             if (channelFaces)
             {
                 std::vector<unsigned> channelRemap;
-                std::vector<unsigned> channelOrder = CollectPoints(
-                    *channelFaces, selection, unsigned(channel->GetPointList()->GetSize()),
-                    channelRemap);
+                std::vector<unsigned> channelOrder =
+                    CollectPoints(*channelFaces, selection,
+                                  unsigned(channel->GetPointList()->GetSize()), channelRemap);
                 if (!CopyPoints(*channel->GetPointList(), channelOrder, *copy->GetPointList()) ||
                     !CopyFaces(*channelFaces, selection, channelRemap, *copy->GetFaceList()))
                     return nullptr;
@@ -215,8 +214,8 @@ bool C3DGeomObject::AppendFaces(CFaceList& to, const CFaceList& from, int shift)
     unsigned added = unsigned(from.GetSize());
     if (added == 0)
         return true;
-    if (to.GetPointBound() != kZanNone &&
-        !to.SetPointBound(unsigned(std::min<int64_t>(int64_t(to.GetPointBound()) + shift, INT_MAX))))
+    if (to.GetPointBound() != kZanNone && !to.SetPointBound(unsigned(std::min<int64_t>(
+                                              int64_t(to.GetPointBound()) + shift, INT_MAX))))
         return false;
     if (!to.ExpandSize(from))
         return false;
@@ -332,8 +331,7 @@ bool C3DGeomObject::AppendSource(const C3DGeomObject& source)
     return !sourceFaces || AppendFaces(*m_FaceList, *sourceFaces, pointsBefore);
 }
 
-bool C3DGeomObject::Concatenate(C3DScene*, const CXArray<C3DGeomObject*>& objects,
-                                const C3DFilter*)
+bool C3DGeomObject::Concatenate(C3DScene*, const CXArray<C3DGeomObject*>& objects, const C3DFilter*)
 {
     const bool curve = GetKindOf() == _ObjectKindCurve;
     std::vector<const C3DGeomObject*> sources;

@@ -186,10 +186,10 @@ TEST(GeomObjectArchive, InconsistentAndCorruptedArchivesAreRefused)
             });
     };
     Load(target, bad(0, -1.0f)); // the frame of these archives is right
-    EXPECT_TRUE(zantest::ArchiveFails([&] { Load(target, bad(2, -1.0f)); },
-                                      CXArchiveException::_BadValue));
-    EXPECT_TRUE(zantest::ArchiveFails([&] { Load(target, bad(0, 4.0f)); },
-                                      CXArchiveException::_BadValue));
+    EXPECT_TRUE(
+        zantest::ArchiveFails([&] { Load(target, bad(2, -1.0f)); }, CXArchiveException::_BadValue));
+    EXPECT_TRUE(
+        zantest::ArchiveFails([&] { Load(target, bad(0, 4.0f)); }, CXArchiveException::_BadValue));
 
     // Random corruption: a clean load or a refusal that leaves the target as it was. The ID
     // (bytes 4 to 7) is spared so that the object counter stays low for other tests.

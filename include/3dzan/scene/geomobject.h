@@ -65,8 +65,8 @@ enum _SUBOBJECT_MODE : unsigned
 /// \brief Flags of C3DGeomObject::GetBoundingBox.
 enum _BBOX_FLAGS : unsigned
 {
-    _BBoxFaces = 0x01,    ///< the points used by valid faces
-    _BBoxPoints = 0x02,   ///< every point
+    _BBoxFaces = 0x01,     ///< the points used by valid faces
+    _BBoxPoints = 0x02,    ///< every point
     _BBoxNodeSpace = 0x100 ///< in the space of a node (its node transform applied)
 };
 
