@@ -1,6 +1,10 @@
 // The context of a geometry algorithm. Ownership is one bit per slot; a list named in both
 // the source and the destination slot of its kind is released once, and a list that a setter
 // replaces is released only when no slot names it any more.
+//
+// Init and GetGeomObject read the geometric object, a class of the scene layer above this
+// one; they are defined with it (src/scene/geominfo_object.cpp) and meet the rest of the
+// context in the one shared library.
 #include <3dzan/geometry/geominfo.h>
 
 #include <3dzan/geometry/channel.h>
@@ -66,20 +70,6 @@ void CGeomInfo::ReleaseChannels(CDependentChannels* keepA, CDependentChannels* k
         Release(src);
     if (dst && dst != keepA && dst != keepB)
         Release(dst);
-}
-
-void CGeomInfo::Init(C3DSceneNode* node, C3DBaseObject* object)
-{
-    ReleasePoints(nullptr, nullptr);
-    ReleaseFaces(nullptr, nullptr);
-    ReleaseChannels(nullptr, nullptr);
-    m_Own = 0;
-    m_Scene = nullptr;
-    m_Node = node;
-    m_Object = object;
-    m_SrcPoints = m_DstPoints = nullptr;
-    m_SrcFaces = m_DstFaces = nullptr;
-    m_SrcChannels = m_DstChannels = nullptr;
 }
 
 template <class T> T* CGeomInfo::Take(T*& slot, unsigned ownBit, bool detach)
@@ -196,9 +186,4 @@ bool CGeomInfo::GetChannelFaceList(int index, CFaceList*& src, CFaceList*& dst) 
     src = from ? from->GetFaceList() : nullptr;
     dst = to ? to->GetFaceList() : nullptr;
     return from != nullptr;
-}
-
-C3DGeomObject* CGeomInfo::GetGeomObject() const
-{
-    return nullptr;
 }

@@ -1,8 +1,13 @@
-// The operations of the mesh point list that read its points as positions.
+// The operations of the mesh point list that read its points as positions, and the box of
+// the points a mesh face list uses.
 #include <3dzan/geometry/pointlist.h>
+
+#include <3dzan/geometry/facelist.h>
+#include <3dzan/geometry/geominfo.h>
 
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace
 {
@@ -34,6 +39,41 @@ bool C3DPointList::GetBoundingBox(C3DTBBox<float>& box, unsigned pointFlags, boo
             box.Add(xyz[0], xyz[1], xyz[2]);
     }
     box.SetValid(true);
+    return box.HasExtent();
+}
+
+bool C3DFaceList::GetBoundingBox(const CGeomInfo* geom, C3DTBBox<float>& box,
+                                 unsigned pointFlags, bool flagMatch,
+                                 const C4x4TMatrix<float>* matrix) const
+{
+    box.Reset();
+    box.SetValid(true);
+    auto* points = geom ? dynamic_cast<const C3DPointList*>(geom->GetSrcPointList()) : nullptr;
+    if (!points)
+        return false;
+    // Each used point counts once, however many faces share it.
+    auto view = points->GetPointView();
+    std::vector<uint8_t> used(view.GetCount(), 0);
+    ForEachFace(
+        [&](unsigned face, const int* items, unsigned count)
+        {
+            if (GetFaceFlags(face) & (_FaceInvalid | _FaceExcluded))
+                return;
+            for (unsigned k = 0; k < count; ++k)
+                if (unsigned(items[k]) < used.size())
+                    used[unsigned(items[k])] = 1;
+        });
+    for (size_t i = 0; i < view.GetCount(); ++i)
+    {
+        const C3DTPoint<float>& p = view[i];
+        if (!used[i] || !IsSelected(p.GetFlags(), pointFlags, flagMatch))
+            continue;
+        float xyz[3] = {p.m_X, p.m_Y, p.m_Z};
+        if (matrix)
+            matrix->TransformPoint(xyz, xyz);
+        if (IsFinite(xyz[0], xyz[1], xyz[2]))
+            box.Add(xyz[0], xyz[1], xyz[2]);
+    }
     return box.HasExtent();
 }
 

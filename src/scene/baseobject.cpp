@@ -373,6 +373,13 @@ void C3DBaseObject::Serialize(CXArchive& ar)
     RaiseObjectCounter(id);
 }
 
+void C3DBaseObject::RestoreIdentity(unsigned flags, unsigned id, CCustomData&& data)
+{
+    m_Flags = flags;
+    m_ObjectID = id;
+    m_CustomData.Swap(data);
+}
+
 void C3DBaseObject::PreSerialize(CXArchive&, bool) {}
 
 void C3DBaseObject::PostSerialize(CXArchive&, bool)

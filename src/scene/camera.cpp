@@ -3,6 +3,7 @@
 
 #include <3dzan/animation/math.h>
 #include <3dzan/scene/displaymesh.h>
+#include <3dzan/scene/geomobject.h>
 
 #include <cmath>
 #include <cstring>
@@ -103,7 +104,10 @@ C3DCamera::C3DCamera() : C3DBaseObject(_ObjectKindCamera)
     SetFlag(_ObjectNoShading, true);
 }
 
-C3DCamera::~C3DCamera() = default;
+C3DCamera::~C3DCamera()
+{
+    ReleaseDisplayMesh();
+}
 
 // ---------------------------------------------------------------- parameters
 
@@ -274,4 +278,23 @@ const C3DDisplayMesh* C3DCamera::GetDisplayMesh()
 void C3DCamera::ReleaseDisplayMesh()
 {
     m_DisplayMesh.reset();
+    if (m_FinalObject)
+        m_FinalObject->DeleteMe();
+    m_FinalObject = nullptr;
+}
+
+C3DBaseObject* C3DCamera::GetFinalObject(bool detach)
+{
+    if (!m_FinalObject)
+    {
+        const C3DDisplayMesh* mesh = GetDisplayMesh();
+        m_FinalObject = mesh ? mesh->CreateObject() : nullptr;
+        if (!m_FinalObject)
+            return nullptr;
+        m_FinalObject->SetScene(GetScene());
+    }
+    C3DObject* object = m_FinalObject;
+    if (detach)
+        m_FinalObject = nullptr;
+    return object;
 }

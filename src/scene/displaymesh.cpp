@@ -7,6 +7,7 @@
 
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
+#include <3dzan/scene/geomobject.h>
 
 #include <algorithm>
 #include <cmath>
@@ -281,6 +282,31 @@ int C3DDisplayMesh::GetPointNbr() const
 int C3DDisplayMesh::GetFaceNbr() const
 {
     return m_Faces->GetSize();
+}
+
+C3DObject* C3DDisplayMesh::CreateObject() const
+{
+    C3DObject* object = nullptr;
+    try
+    {
+        object = new C3DObject;
+        object->SetFaceList(C3DFaceList::Create(), true);
+        object->SetPointList(C3DPointList::Create(), true);
+        *object->GetFaceList() = *m_Faces;
+        *object->GetPointList() = *m_Points;
+    }
+    catch (const std::bad_alloc&)
+    {
+        if (object)
+            object->Delete();
+        return nullptr;
+    }
+    if (object->GetFaceNbr() != GetFaceNbr()) // the face copy reports a shortage by its size
+    {
+        object->Delete();
+        return nullptr;
+    }
+    return object;
 }
 
 std::unique_ptr<C3DDisplayMesh> C3DDisplayMesh::CreateCameraIcon(double fov, double aspect)

@@ -3,6 +3,7 @@
 
 #include <3dzan/geometry/points.h>
 #include <3dzan/scene/displaymesh.h>
+#include <3dzan/scene/geomobject.h>
 
 #include <cmath>
 #include <cstring>
@@ -35,7 +36,10 @@ C3DLight::C3DLight() : C3DBaseObject(_ObjectKindLight)
     SetFlag(_ObjectNoShading, true);
 }
 
-C3DLight::~C3DLight() = default;
+C3DLight::~C3DLight()
+{
+    ReleaseDisplayMesh();
+}
 
 bool C3DLight::SetChecked(unsigned id, double value, double low, double high)
 {
@@ -156,4 +160,23 @@ const C3DDisplayMesh* C3DLight::GetDisplayMesh()
 void C3DLight::ReleaseDisplayMesh()
 {
     m_DisplayMesh.reset();
+    if (m_FinalObject)
+        m_FinalObject->DeleteMe();
+    m_FinalObject = nullptr;
+}
+
+C3DBaseObject* C3DLight::GetFinalObject(bool detach)
+{
+    if (!m_FinalObject)
+    {
+        const C3DDisplayMesh* mesh = GetDisplayMesh();
+        m_FinalObject = mesh ? mesh->CreateObject() : nullptr;
+        if (!m_FinalObject)
+            return nullptr;
+        m_FinalObject->SetScene(GetScene());
+    }
+    C3DObject* object = m_FinalObject;
+    if (detach)
+        m_FinalObject = nullptr;
+    return object;
 }

@@ -6,6 +6,7 @@
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/scene/camera.h>
+#include <3dzan/scene/geomobject.h>
 #include <3dzan/scene/group.h>
 #include <3dzan/scene/light.h>
 
@@ -54,6 +55,10 @@ C3DBaseObject* C3DObjectCreator::GetNewObjectFrom(const C3DBaseObject* source, b
         return nullptr;
     switch (source->GetKindOf())
     {
+    case _ObjectKindPolygonal:
+        return GetNewPolygonalObject();
+    case _ObjectKindCurve:
+        return GetNewCurveObject();
     case _ObjectKindGroup:
         return GetNewGroupObject();
     case _ObjectKindDummy:
@@ -62,7 +67,7 @@ C3DBaseObject* C3DObjectCreator::GetNewObjectFrom(const C3DBaseObject* source, b
         return GetNewCamera();
     case _ObjectKindLight:
         return GetNewLight();
-    default: // the geometric kinds come with the geometric object classes
+    default: // patches come with their class
         return nullptr;
     }
 }
@@ -80,6 +85,38 @@ C3DFaceList* C3DObjectCreator::GetNewFaceList()
 C3DPointList* C3DObjectCreator::GetNewPointList()
 {
     return NullOnShortage<C3DPointList>([] { return C3DPointList::Create(); });
+}
+
+C3DBaseObject* C3DObjectCreator::GetNewPolygonalObject()
+{
+    C3DObject* object = NullOnShortage<C3DObject>([] { return new C3DObject; });
+    C3DFaceList* faces = object ? GetNewFaceList() : nullptr;
+    C3DPointList* points = faces ? GetNewPointList() : nullptr;
+    if (!points)
+    {
+        if (faces)
+            faces->Delete();
+        if (object)
+            object->Delete();
+        return nullptr;
+    }
+    object->SetFaceList(faces, true);
+    object->SetPointList(points, true);
+    return object;
+}
+
+C3DBaseObject* C3DObjectCreator::GetNewCurveObject()
+{
+    C3DCurve* curve = NullOnShortage<C3DCurve>([] { return new C3DCurve; });
+    C3DPointList* points = curve ? GetNewPointList() : nullptr;
+    if (!points)
+    {
+        if (curve)
+            curve->Delete();
+        return nullptr;
+    }
+    curve->SetPointList(points, true);
+    return curve;
 }
 
 C3DBaseObject* C3DObjectCreator::GetNewGroupObject()
@@ -117,4 +154,12 @@ unsigned C3DObjectCreator::GetInstanceID(unsigned sourceID) const
 void C3DObjectCreator::ResetInstanceMap()
 {
     m_InstanceMap.RemoveAll();
+}
+
+C3DMeshObjectCreator::~C3DMeshObjectCreator() = default;
+
+C3DBaseObject* C3DMeshObjectCreator::GetNewObjectFrom(const C3DBaseObject*, bool& isNew)
+{
+    isNew = true;
+    return GetNewPolygonalObject();
 }

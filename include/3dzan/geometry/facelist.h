@@ -34,6 +34,8 @@ class CGeomInfo;
 class CPointList;
 class C3DGeomObject;
 class CChannel;
+template <class T> class C3DTBBox;
+template <class T> class C4x4TMatrix;
 
 /// \brief List-level flags of a face list.
 enum _FACELIST_PROPERTIES : unsigned
@@ -685,6 +687,14 @@ public:
     /// \brief Replaces material \p oldID by \p newID on every face, front and back.
     /// \return the number of values replaced.
     unsigned ReplaceMaterial(unsigned oldID, unsigned newID);
+    /// \brief The box of the points of \p geom's source point list that faces without
+    ///        _FaceInvalid or _FaceExcluded use, selected and transformed as
+    ///        C3DPointList::GetBoundingBox does (indices outside the points and non-finite
+    ///        coordinates left out). The box is reset, then marked valid.
+    /// \return whether the box has a non-zero extent; false with an empty box when \p geom
+    ///         has no C3DPointList as its source.
+    bool GetBoundingBox(const CGeomInfo* geom, C3DTBBox<float>& box, unsigned pointFlags = 0,
+                        bool flagMatch = true, const C4x4TMatrix<float>* matrix = nullptr) const;
 };
 
 /// Declares a face list of a channel: its face class, runtime class, constructors and copies.

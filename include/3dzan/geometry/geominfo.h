@@ -40,10 +40,11 @@ enum _GEOMINFO_OWNERSHIP : unsigned
 
 /// \brief The lists a geometry algorithm reads and writes, with their ownership.
 ///
-/// *Objects.* The context names the scene, node and object it works for. The geometric object
-/// fills the source lists with its own point list, face list and channels when it sets up a
-/// context for itself; until then Init only stores the node and the object and leaves the
-/// lists null, and the scene stays null unless SetScene gives it.
+/// *Objects.* The context names the scene, node and object it works for. Given a geometric
+/// object, Init takes the object's own point list, face list and channels as the sources (not
+/// owned) and the object's scene as the scene. Init and GetGeomObject are defined by the scene
+/// layer, which owns the geometric object class; the rest of the context does not depend on
+/// it.
 ///
 /// *Getters with a detach flag.* With \p detach true the context forgets the pointer after
 /// returning it, and gives up its ownership of it: the caller takes the list.
@@ -63,7 +64,9 @@ public:
     virtual ~CGeomInfo();
 
     /// \brief Releases what the context owns, clears every flag and list, stores \p node and
-    ///        \p object. The scene becomes null.
+    ///        \p object and takes the scene from the object (null without one). When the
+    ///        object is a geometric object, its point list, face list and channels become the
+    ///        sources (not owned); the destinations stay null.
     void Init(C3DSceneNode* node, C3DBaseObject* object);
 
     /// \name Ownership
@@ -134,8 +137,7 @@ public:
     void SetScene(C3DScene* scene) { m_Scene = scene; }
     C3DSceneNode* GetSceneNode() const { return m_Node; }
     C3DBaseObject* GetBaseObject() const { return m_Object; }
-    /// \brief The object as a geometric object. Always null for now: geometric objects are
-    ///        not part of the library yet.
+    /// \brief The object as a geometric object; null when it is none.
     C3DGeomObject* GetGeomObject() const;
     /// \}
 

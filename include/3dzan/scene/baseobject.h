@@ -35,6 +35,9 @@ class C3DGroup;
 class C3DDummy;
 class C3DCamera;
 class C3DLight;
+class C3DGeomObject;
+class C3DObject;
+class C3DCurve;
 
 /// \brief The kind of an object: one bit per concrete class.
 enum _OBJECT_KINDOF : unsigned
@@ -127,6 +130,13 @@ public:
     operator const C3DCamera*() const;
     operator C3DLight*();
     operator const C3DLight*() const;
+    operator C3DObject*();
+    operator const C3DObject*() const;
+    operator C3DCurve*();
+    operator const C3DCurve*() const;
+    /// \brief The object as a geometric object when its kind intersects 7 (and it is one).
+    operator C3DGeomObject*();
+    operator const C3DGeomObject*() const;
     /// \}
 
     /// \name Flags and updates
@@ -242,6 +252,9 @@ protected:
     /// \brief With \p set, adds the update kinds (high half-word) of \p kinds to the update
     ///        flags; otherwise stamps and clears them as Update does.
     void SetUpdateFlags(unsigned kinds, bool set);
+    /// \brief Puts back the flags, ID and custom data saved before a load that failed in a
+    ///        derived class's part (the counter stays past the ID that was read).
+    void RestoreIdentity(unsigned flags, unsigned id, CCustomData&& data);
 
 private:
     static unsigned TakeNextObjectID();

@@ -10,6 +10,7 @@
 template <class T> class C3DTPoint;
 template <class T> class C3DTVector;
 class C3DDisplayMesh;
+class C3DObject;
 
 /// \brief Projections of a camera.
 enum _CAMERA_PROJECTION_TYPE : int
@@ -117,12 +118,20 @@ public:
     const C3DDisplayMesh* GetDisplayMesh();
     /// \brief Whether the display mesh exists.
     bool HasDisplayMesh() const { return m_DisplayMesh != nullptr; }
-    /// \brief Drops the display mesh; the next GetDisplayMesh rebuilds it.
+    /// \brief Drops the display mesh and the final object; the next GetDisplayMesh
+    ///        rebuilds it.
     void ReleaseDisplayMesh();
+    /// \brief A polygonal object holding a copy of the display mesh, so that code that draws
+    ///        or exports final objects treats cameras and lights like meshes. Built on first
+    ///        demand with the object's scene. With \p detach the caller takes the object (a
+    ///        later call builds a new one); otherwise it stays owned here until the object
+    ///        goes or ReleaseDisplayMesh runs. Null when there is no display mesh.
+    C3DBaseObject* GetFinalObject(bool detach) override;
     /// \}
 
 private:
     bool SetPositive(unsigned id, double value);
 
     std::unique_ptr<C3DDisplayMesh> m_DisplayMesh;
+    C3DObject* m_FinalObject = nullptr; ///< owned (one holder)
 };

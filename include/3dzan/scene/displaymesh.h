@@ -15,6 +15,7 @@
 
 class C3DPointList;
 class C3DFaceList;
+class C3DObject;
 
 /// \brief A point list and a face list owned together (each released with Delete).
 ///
@@ -41,6 +42,9 @@ public:
     const C3DFaceList& GetFaceList() const { return *m_Faces; }
     int GetPointNbr() const;
     int GetFaceNbr() const;
+    /// \brief A new polygonal object (one holder, the caller's) with copies of the two lists.
+    /// \return null when memory is short.
+    C3DObject* CreateObject() const;
 
     /// \brief The camera icon: a body with two film reels, a lens that opens to a rectangle at
     ///        distance 1 and a triangle above the opening that shows "up".

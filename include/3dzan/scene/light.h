@@ -9,6 +9,7 @@
 #include <memory>
 
 class C3DDisplayMesh;
+class C3DObject;
 
 /// \brief Kinds of light.
 enum _LIGHT_KIND : int
@@ -81,12 +82,20 @@ public:
     ///        built) or when memory is short. Owned by the light.
     const C3DDisplayMesh* GetDisplayMesh();
     bool HasDisplayMesh() const { return m_DisplayMesh != nullptr; }
-    /// \brief Drops the display mesh; the next GetDisplayMesh rebuilds it.
+    /// \brief Drops the display mesh and the final object; the next GetDisplayMesh
+    ///        rebuilds it.
     void ReleaseDisplayMesh();
+    /// \brief A polygonal object holding a copy of the display mesh, so that code that draws
+    ///        or exports final objects treats cameras and lights like meshes. Built on first
+    ///        demand with the object's scene. With \p detach the caller takes the object (a
+    ///        later call builds a new one); otherwise it stays owned here until the object
+    ///        goes or ReleaseDisplayMesh runs. Null when there is no display mesh.
+    C3DBaseObject* GetFinalObject(bool detach) override;
     /// \}
 
 private:
     bool SetChecked(unsigned id, double value, double low, double high);
 
     std::unique_ptr<C3DDisplayMesh> m_DisplayMesh;
+    C3DObject* m_FinalObject = nullptr; ///< owned (one holder)
 };

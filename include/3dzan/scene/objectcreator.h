@@ -8,10 +8,9 @@
 /// objects are converted (ConvertToType). A caller that passes none gets this default one,
 /// which makes empty objects of the same kind as their source.
 ///
-/// The factories of the geometric kinds (polygonal objects, curves, patches) come with the
-/// geometric object classes; until those exist, GetNewObjectFrom gives null for kinds 1, 2 and
-/// 4, and the creator that turns every copy into a polygonal object is not part of the
-/// library yet.
+/// C3DMeshObjectCreator turns whatever it copies into a polygonal object. Patches come later:
+/// until their class exists, GetNewObjectFrom gives null for kind 4 and the patch factory has
+/// no slot yet (it will sit between GetNewCurveObject and GetNewGroupObject).
 #pragma once
 
 #include <3dzan/foundation/customdata.h>
@@ -43,9 +42,9 @@ public:
     virtual C3DBaseObject* ConvertToType(C3DSceneNode* node, C3DBaseObject* object);
     /// \brief A new, empty object of \p source's kind; \p isNew is set to true.
     ///
-    /// Kinds 8, 16, 32 and 64 give GetNewGroupObject, GetNewDummy, GetNewCamera and
-    /// GetNewLight. Any other kind (the geometric kinds 1, 2 and 4 included, until their
-    /// classes exist) and a null source give null.
+    /// Kinds 1, 2, 8, 16, 32 and 64 give GetNewPolygonalObject, GetNewCurveObject,
+    /// GetNewGroupObject, GetNewDummy, GetNewCamera and GetNewLight. Any other kind (patches,
+    /// kind 4, included until their class exists) and a null source give null.
     virtual C3DBaseObject* GetNewObjectFrom(const C3DBaseObject* source, bool& isNew);
     /// \brief Whether a copy or conversion takes \p node and its \p object: true here.
     virtual bool CanProcess(const C3DSceneNode* node, const C3DBaseObject* object);
@@ -53,6 +52,11 @@ public:
     virtual C3DFaceList* GetNewFaceList();
     /// \brief A new empty C3DPointList with no model; null when memory is short.
     virtual C3DPointList* GetNewPointList();
+    /// \brief A new C3DObject with a face list from GetNewFaceList and a point list from
+    ///        GetNewPointList (both owned by the object); null when memory is short.
+    virtual C3DBaseObject* GetNewPolygonalObject();
+    /// \brief A new C3DCurve with a point list from GetNewPointList and no face list.
+    virtual C3DBaseObject* GetNewCurveObject();
     /// \brief New default objects of each non-geometric kind; null when memory is short.
     virtual C3DBaseObject* GetNewGroupObject();
     virtual C3DBaseObject* GetNewDummy();
@@ -83,4 +87,15 @@ public:
 private:
     CCustomData m_Parameters;
     CHashMap<unsigned, unsigned> m_InstanceMap;
+};
+
+/// \brief A creator that makes a polygonal object of every copy, whatever the source's kind
+///        (how a patch hands out a plain mesh copy of its control mesh).
+class ZAN_API C3DMeshObjectCreator : public C3DObjectCreator
+{
+public:
+    C3DMeshObjectCreator() = default;
+    ~C3DMeshObjectCreator() override;
+    /// \brief Sets \p isNew and returns GetNewPolygonalObject.
+    C3DBaseObject* GetNewObjectFrom(const C3DBaseObject* source, bool& isNew) override;
 };

@@ -1,0 +1,348 @@
+/// \file geomobject.h
+/// \brief C3DGeomObject, the base of every object that owns geometry (a point list, a face
+///        list and a set of channels), and its concrete classes C3DObject (polygonal mesh)
+///        and C3DCurve.
+///
+/// *Ownership.* A geometric object holds one holder of each of its lists and of its channel
+/// set and drops them with DeleteMe. The channel set is never null after construction.
+///
+/// *Parallel channel faces.* Every operation here that edits geometry faces (FlipNormals,
+/// Clean, SubObject, Concatenate) applies the same edit to the face list of every channel, so
+/// that channel face i keeps belonging to geometry face i with the same corner count.
+///
+/// *Invalidation.* Invalidate is the one place where cached state is dropped after a change:
+/// bit 1 (points) and bit 2 (faces) mark the lists changed and drop both bounding-box caches;
+/// bits 1, 2 and 16 (geometry copied) also raise the update kind 0x40000 (texture coordinates
+/// to regenerate) and invalidate every channel; bit 8 (materials) marks the point list
+/// changed; 0x800 (channels or display) goes to the base object only. Effects apply when the
+/// flag argument is true; with false the bits are only cleared from the update flags.
+///
+/// *Archive layout* (Serialize), after the base object's own data: face-list presence
+/// (int32, 1 or 0) then, when 1, the list's class record and data; point-list presence and
+/// likewise; the channel set (always); smooth angle (float); face mode (u32); smooth mode
+/// (u32); global UVW channel ID (u32); global VC channel ID (u32); global VC factor (float).
+/// A curve appends its material ID (u32). Loading reads everything aside and replaces the
+/// object's content only when the whole archive was read.
+///
+/// Operations that need the scene (C3DSceneNode, C3DScene) read it through the base object;
+/// until the scene classes exist, values that come from the scene come from the library
+/// defaults (scenedefaults.h).
+#pragma once
+
+#include <3dzan/foundation/hashmap.h>
+#include <3dzan/foundation/xarray.h>
+#include <3dzan/geometry/bbox.h>
+#include <3dzan/geometry/channel.h>
+#include <3dzan/geometry/faces.h>
+#include <3dzan/scene/baseobject.h>
+
+#include <functional>
+
+class C3DPointList;
+class C3DFaceList;
+class C3DSceneNode;
+class C3DFilter;
+class C3DObject;
+class C3DCurve;
+
+/// \brief Normal weighting modes; 0 means that the scene's mode applies.
+enum _NormalSmoothMode : unsigned
+{
+    _SmoothModeScene = 0,
+    _SmoothModeUnweighted = 1,
+    _SmoothModeArea = 2,
+    _SmoothModeEdgeLength = 3,
+    _SmoothModeAngle = 4
+};
+
+/// \brief How SubObject(pointNbr, mode) selects faces by their corner count.
+enum _SUBOBJECT_MODE : unsigned
+{
+    _SubObjectEqual = 1,  ///< faces of exactly n corners
+    _SubObjectGreater = 3 ///< faces of more than n corners
+};
+
+/// \brief Flags of C3DGeomObject::GetBoundingBox.
+enum _BBOX_FLAGS : unsigned
+{
+    _BBoxFaces = 0x01,     ///< the points used by valid faces
+    _BBoxPoints = 0x02,    ///< every point
+    _BBoxNodeSpace = 0x100 ///< in the space of a node (its node transform applied)
+};
+
+/// \brief Invalidation bits of C3DGeomObject::Invalidate.
+enum _GEOM_INVALIDATE_FLAGS : unsigned
+{
+    _InvalidatePoints = 0x01,
+    _InvalidateFaces = 0x02,
+    _InvalidateMaterials = 0x08,
+    _InvalidateCopied = 0x10,
+    _InvalidateDisplay = 0x800
+};
+
+/// \brief An object that owns geometry. See the file comment for ownership, invalidation and
+///        the archive layout.
+class ZAN_API C3DGeomObject : public C3DBaseObject
+{
+    ZAN_DECLARE_DYNCREATE(C3DGeomObject)
+
+public:
+    /// \brief How faces are presented (only the default is used by the library).
+    enum _faceModeEnum : unsigned
+    {
+        _FaceModeDefault = 0
+    };
+
+    /// \brief An object of kind 0 with no lists and an empty channel set.
+    C3DGeomObject();
+    /// \brief Adopts the given lists (the object takes over the caller's holder of each); a
+    ///        null channel set is replaced by a new empty one.
+    C3DGeomObject(C3DPointList* points, C3DFaceList* faces, CDependentChannels* channels);
+    /// \brief Releases the face list, the point list and the channel set (DeleteMe).
+    ~C3DGeomObject() override;
+    C3DGeomObject& operator=(const C3DGeomObject&) = delete;
+
+    /// \name Lists
+    /// \{
+    C3DPointList* GetPointList() { return m_PointList; }
+    const C3DPointList* GetPointList() const { return m_PointList; }
+    C3DFaceList* GetFaceList() { return m_FaceList; }
+    const C3DFaceList* GetFaceList() const { return m_FaceList; }
+    CDependentChannels* GetChannels() { return m_Channels; }
+    const CDependentChannels* GetChannels() const { return m_Channels; }
+    /// \brief Point and face counts, 0 when the list is missing.
+    int GetPointNbr() const;
+    int GetFaceNbr() const;
+    /// \brief Replaces the face list by \p faces (the object takes over the caller's holder);
+    ///        the current one is released first when \p release. The same pointer is
+    ///        ignored. Invalidates with 2.
+    virtual void SetFaceList(C3DFaceList* faces, bool release);
+    /// \brief The same for the point list; invalidates with 1.
+    virtual void SetPointList(C3DPointList* points, bool release);
+    /// \brief The same for the channel set; a null set is replaced by a new empty one.
+    ///        Invalidates with 0x800.
+    virtual void SetChannels(CDependentChannels* channels, bool release);
+    /// \brief Appends \p channel (the set takes over the caller's holder).
+    /// \return its index, 0xFFFFFFFF for null.
+    unsigned AddChannel(CChannel* channel);
+    CChannel* GetChannelByID(unsigned id, _Channel3DType type = _ChannelNone) const;
+    CChannel* GetChannelByIndex(int index, unsigned typeMask = 0, bool skipInvalid = false) const;
+    /// \}
+
+    /// \name Smoothing and display settings
+    /// \{
+    /// \brief The smoothing angle in radians. A stored -1.0 means "the scene's angle": then
+    ///        \p inherited (when given) is set to true and the scene's angle (without a scene,
+    ///        the library default) is returned.
+    float GetSmoothAngle(bool* inherited = nullptr) const;
+    /// \brief Stores -1.0 as is (inherit); any other angle is clamped to [0, π] radians (a
+    ///        negative angle stores 0). A change invalidates the normal channels (mask 0x50).
+    /// \return false, with nothing changed, for NaN.
+    bool SetSmoothAngle(float angle);
+    /// \brief The weighting mode; a stored 0 means the scene's mode (the library default
+    ///        without a scene), reported through \p inherited.
+    _NormalSmoothMode GetSmoothMode(bool* inherited = nullptr) const;
+    /// \brief Stores a mode of 0 to 4; a change invalidates the normal channels (mask 0x50).
+    /// \return false, with nothing changed, for another value.
+    bool SetSmoothMode(_NormalSmoothMode mode);
+    _faceModeEnum GetFaceMode() const { return m_FaceMode; }
+    /// \brief Stores the mode and invalidates the display (0x800).
+    void SetFaceMode(_faceModeEnum mode);
+    unsigned GetGlobalUVWChannel() const { return m_GlobalUVWChannel; }
+    void SetGlobalUVWChannel(unsigned id);
+    /// \brief The ID of the vertex-colour channel to display; its factor goes to \p factor.
+    unsigned GetGlobalVCChannel(float& factor) const;
+    void SetGlobalVCChannel(unsigned id, float factor);
+    /// \}
+
+    /// \name Invalidation and updates
+    /// \{
+    void Invalidate(unsigned flags, bool set) override;
+    /// \brief Forwards \p mask to the channel set; when a channel was marked, invalidates the
+    ///        display (0x800) and returns true.
+    bool InvalidateChannels(unsigned mask) override;
+    /// \brief Runs the base update. Generating texture coordinates from material mappings
+    ///        (update kind 0x40000) comes with the UV processing and is not done yet.
+    bool Update(C3DScene* scene, unsigned flags) override;
+    /// \}
+
+    /// \name Queries
+    /// \{
+    /// \brief The box of the object's points (\p flags _BBoxPoints) or of the points used by
+    ///        its valid faces (_BBoxFaces, which falls back on every point without a face
+    ///        list), restricted to the points whose "any bit of \p pointFlags" equals
+    ///        \p flagMatch when \p pointFlags is not 0.
+    ///
+    /// Unfiltered boxes (\p pointFlags 0) are cached until the points or faces change; a
+    /// filtered box is always computed. _BBoxNodeSpace needs a node and its transform: until
+    /// scene nodes exist it gives false.
+    /// \return whether the box holds a point; false with an empty box for an empty object
+    ///         (flag 16), for \p flags without bit 1 or 2, and in the cases above.
+    bool GetBoundingBox(C3DTBBox<float>& box, unsigned flags, unsigned pointFlags = 0,
+                        bool flagMatch = true, C3DSceneNode* node = nullptr);
+    /// \brief The same, giving the two corners.
+    bool GetBoundingBox(C3DTPoint<float>& min, C3DTPoint<float>& max, unsigned flags,
+                        unsigned pointFlags = 0, bool flagMatch = true,
+                        C3DSceneNode* node = nullptr);
+    /// \brief The centre of the box of all points (not the mean of the points).
+    /// \return false without a point list.
+    bool GetCG(C3DTPoint<float>& center);
+    /// \brief The point list's checksum plus the face list's (0 for a missing list); with
+    ///        bit 16 in \p flags, plus the lists of every channel without flags 0x9.
+    ///
+    /// The low four bits of \p flags choose the terms of the lists (point values 0x1, point
+    /// flags 0x2, face indices 0x4, face chunks 0x8); none of them means all four.
+    unsigned GetChecksum(unsigned flags) const override;
+    /// \brief Whether no valid face whose "every bit of \p flags" equals \p state has more
+    ///        than 3 corners. False for kinds other than 1 and 4, empty objects and without a
+    ///        face list.
+    bool IsTriangular(_FACE_PROPERTIES flags = _FACE_PROPERTIES(0), bool state = true) const;
+    /// \}
+
+    /// \name Operations
+    /// Each returns false, with nothing changed, for an object with object flag 16 (empty)
+    /// and when the lists it works on are missing.
+    /// \{
+    /// \brief Transforms the points and the channels (mask 0xFFFF); a mirroring matrix
+    ///        (negative determinant of the 3 × 3 part) also flips every face.
+    /// \return false, with nothing changed, when every element is within 0.005 of the
+    ///         identity's or an element is not finite.
+    bool MatrixTransform(const C4x4TMatrix<float>& matrix) override;
+    /// \brief Reverses every valid face and the same faces of every channel face list
+    ///        (channels with flags 0x9 left alone), then invalidates with 2.
+    bool FlipNormals();
+    /// \brief Replaces a material ID on every face (front and back); invalidates with 8 when
+    ///        anything changed. \return whether anything changed.
+    bool ReplaceMaterial(unsigned oldID, unsigned newID);
+    /// \brief Replaces every material found as a key of \p mapping by its value, each face
+    ///        looked up once (so a → b, b → c maps a to b).
+    bool ReplaceMaterials(const CHashMap<unsigned, unsigned>& mapping);
+    /// \brief Removes repeated corners, invalid faces and unused points, with the channels in
+    ///        step; sets object flag 16 when both lists end empty. Ends with FreeExtra.
+    ///        Without a face list only the invalid points (flag 0x02) are removed.
+    /// \return whether anything changed.
+    virtual bool Clean();
+    /// \brief Releases spare capacity of the lists and of every channel.
+    void FreeExtra();
+    /// \brief Takes the structure of \p source: the chunk structure of its point and face
+    ///        lists (each when both objects have one), a copy of its channels
+    ///        (CopyChannels with 0xFFFF, \p channelFlags), then its flags (InheritFlags).
+    ///        \p pointFlags is passed on for point-list variants that use it.
+    void Inherit(const C3DGeomObject& source, unsigned pointFlags, unsigned channelFlags);
+    /// \brief A new C3DObject (held by the caller) made of the faces \p faces lists (in that
+    ///        order), the points they use (in increasing index order) and their channel data.
+    ///
+    /// Per-corner channels keep the values their faces use; per-point channels keep the
+    /// values of the points kept. Corners whose index lies outside their point list (possible
+    /// on excluded faces) get index 0 and their face keeps its flags. The new object inherits
+    /// the flags, custom data and settings of this one and gets its scene.
+    /// \return null for a null or empty list, an index outside the faces, a repeated face,
+    ///         no face or point list, or a memory shortage.
+    C3DObject* SubObject(const int* faces, int count) const;
+    /// \brief The sub-object of the faces without flags 0x01 and 0x02 whose corner count
+    ///        equals \p pointNbr (_SubObjectEqual) or exceeds it (_SubObjectGreater).
+    /// \return null for another mode, an empty face list or when no face is selected.
+    C3DObject* SubObject(int pointNbr, _SUBOBJECT_MODE mode) const;
+    /// \brief Appends the geometry of \p objects to this object.
+    ///
+    /// Skipped: null entries, this object itself, empty objects (flag 16), objects without a
+    /// point list, and objects of which exactly one of the pair is a curve. Points come with
+    /// their chunk values; faces with their flags, materials and chunk values, indices
+    /// shifted past the points already present. Channels are matched by ID and type: a source
+    /// channel without a match is added (keeping its ID) with faces flagged 3 (invalid and
+    /// excluded) for the faces that were there before; a channel of this object that a source
+    /// lacks gets faces flagged 3 for that source's faces (per-point channels get default
+    /// values). \p filter is accepted for the scene-wide operations, which define filters;
+    /// it is not read yet. \p scene is not read either.
+    /// \return whether anything was appended; on a memory shortage false, with the lists
+    ///         and channels cut back to their former lengths.
+    bool Concatenate(C3DScene* scene, const CXArray<C3DGeomObject*>& objects,
+                     const C3DFilter* filter);
+    /// \}
+
+    /// \name Copies and storage
+    /// \{
+    /// \brief Copies the geometry into \p target (made by \p creator, a default one when
+    ///        null, when \p target is null): deep copies of the point and face lists, the
+    ///        channels (IDs kept, channels with _ChannelNoFaceEdit left out), then the base
+    ///        part. With _CopyInstance only the base part runs.
+    /// \return false for a target of an incompatible kind (kinds 1 and 4 go together, 2 only
+    ///         with 2) or when no target can be made.
+    bool InternalCopy(C3DBaseObject*& target, int flags, C3DObjectCreator* creator) const override;
+    /// \brief The base part (flags, custom data, ID with _CopyOtherScene) and, from a
+    ///        geometric source, the smoothing, face-mode and global channel settings (and a
+    ///        curve's material ID from a curve).
+    void InheritFlags(const C3DBaseObject& source, int flags) override;
+    /// \throw CXArchiveException for a truncated or malformed archive (the object is left as
+    ///        it was).
+    void Serialize(CXArchive& ar) override;
+    /// \}
+
+protected:
+    explicit C3DGeomObject(_OBJECT_KINDOF kind);
+    /// \brief A shallow copy: every field, list pointers included (no holder is added).
+    C3DGeomObject(const C3DGeomObject& src);
+    /// \brief Serialize with \p tail run on the archive after the geometric part; when
+    ///        loading, nothing is replaced unless \p tail also succeeds.
+    void SerializeWith(CXArchive& ar, const std::function<void(CXArchive&)>& tail);
+
+private:
+    bool IsEmptyObject() const { return IsFlagSet(_ObjectEmpty); }
+    bool ComputeBox(C3DTBBox<float>& box, unsigned flags, unsigned pointFlags, bool flagMatch);
+    bool AppendSource(const C3DGeomObject& source);
+    /// \brief Appends the faces of \p from to \p to with their flags and chunk values, every
+    ///        index raised by \p shift.
+    static bool AppendFaces(CFaceList& to, const CFaceList& from, int shift);
+    /// \brief Appends faces shaped like those of \p model, flagged 3, every index 0.
+    static bool AppendMissingFaces(CFaceList& to, const CFaceList& model);
+
+    C3DTBBox<float> m_PointsBox;
+    C3DTBBox<float> m_FacesBox;
+    float m_SmoothAngle = -1.0f;
+    _NormalSmoothMode m_SmoothMode = _SmoothModeScene;
+    _faceModeEnum m_FaceMode = _FaceModeDefault;
+    C3DFaceList* m_FaceList = nullptr;
+    C3DPointList* m_PointList = nullptr;
+    CDependentChannels* m_Channels = nullptr;
+    unsigned m_GlobalUVWChannel = kZanNone;
+    unsigned m_GlobalVCChannel = 0;
+    float m_GlobalVCFactor = 1.0f;
+};
+
+/// \brief A polygonal mesh (kind 1).
+class ZAN_API C3DObject : public C3DGeomObject
+{
+    ZAN_DECLARE_DYNCREATE(C3DObject)
+
+public:
+    /// \brief An empty mesh: no lists, an empty channel set.
+    C3DObject();
+    ~C3DObject() override;
+
+    /// \brief Gives the object new lists: \p faceNbr faces of \p pointsPerFace corners (all
+    ///        holding index 0) and \p pointNbr points; when \p uvWanted and \p uvPointNbr is
+    ///        not 0, a texture-coordinate channel \p uvChannelID (0xFFFFFFFF: a new ID) with
+    ///        \p uvPointNbr values and faces shaped like the object's. Lists the object had
+    ///        are released. Invalidates with 19.
+    /// \return false, with nothing changed, for a negative count, a corner count above
+    ///         65 535 or a memory shortage.
+    bool Init(int pointNbr, int faceNbr, int pointsPerFace, int uvWanted, int uvPointNbr,
+              unsigned uvChannelID);
+};
+
+/// \brief A curve (kind 2): points, usually no faces, and a material.
+class ZAN_API C3DCurve : public C3DGeomObject
+{
+    ZAN_DECLARE_DYNCREATE(C3DCurve)
+
+public:
+    C3DCurve();
+    ~C3DCurve() override;
+    unsigned GetMaterialID() const { return m_MaterialID; }
+    void SetMaterialID(unsigned id) { m_MaterialID = id; }
+    /// \brief The geometric object's archive followed by the material ID (u32).
+    void Serialize(CXArchive& ar) override;
+
+private:
+    unsigned m_MaterialID = 0;
+};
