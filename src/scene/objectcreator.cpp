@@ -2,6 +2,7 @@
 // factory reports a memory shortage as null, never as an exception, since copies of whole
 // scenes ask it for thousands of objects and must fail cleanly.
 #include <3dzan/scene/objectcreator.h>
+#include <3dzan/scene/patch.h>
 
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
@@ -59,6 +60,8 @@ C3DBaseObject* C3DObjectCreator::GetNewObjectFrom(const C3DBaseObject* source, b
         return GetNewPolygonalObject();
     case _ObjectKindCurve:
         return GetNewCurveObject();
+    case _ObjectKindPatch:
+        return GetNewPatchObject();
     case _ObjectKindGroup:
         return GetNewGroupObject();
     case _ObjectKindDummy:
@@ -67,7 +70,7 @@ C3DBaseObject* C3DObjectCreator::GetNewObjectFrom(const C3DBaseObject* source, b
         return GetNewCamera();
     case _ObjectKindLight:
         return GetNewLight();
-    default: // patches come with their class
+    default:
         return nullptr;
     }
 }
@@ -87,9 +90,10 @@ C3DPointList* C3DObjectCreator::GetNewPointList()
     return NullOnShortage<C3DPointList>([] { return C3DPointList::Create(); });
 }
 
-C3DBaseObject* C3DObjectCreator::GetNewPolygonalObject()
+// A new mesh-like object of class T given a face list and a point list from the creator.
+template <class T> C3DBaseObject* C3DObjectCreator::NewMeshObject()
 {
-    C3DObject* object = NullOnShortage<C3DObject>([] { return new C3DObject; });
+    T* object = NullOnShortage<T>([] { return new T; });
     C3DFaceList* faces = object ? GetNewFaceList() : nullptr;
     C3DPointList* points = faces ? GetNewPointList() : nullptr;
     if (!points)
@@ -103,6 +107,16 @@ C3DBaseObject* C3DObjectCreator::GetNewPolygonalObject()
     object->SetFaceList(faces, true);
     object->SetPointList(points, true);
     return object;
+}
+
+C3DBaseObject* C3DObjectCreator::GetNewPolygonalObject()
+{
+    return NewMeshObject<C3DObject>();
+}
+
+C3DBaseObject* C3DObjectCreator::GetNewPatchObject()
+{
+    return NewMeshObject<C3DPatch>();
 }
 
 C3DBaseObject* C3DObjectCreator::GetNewCurveObject()

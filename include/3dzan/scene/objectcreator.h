@@ -8,9 +8,8 @@
 /// objects are converted (ConvertToType). A caller that passes none gets this default one,
 /// which makes empty objects of the same kind as their source.
 ///
-/// C3DMeshObjectCreator turns whatever it copies into a polygonal object. Patches come later:
-/// until their class exists, GetNewObjectFrom gives null for kind 4 and the patch factory has
-/// no slot yet (it will sit between GetNewCurveObject and GetNewGroupObject).
+/// C3DMeshObjectCreator turns whatever it copies into a polygonal object; it is how a patch
+/// hands out a plain mesh copy of its control mesh.
 #pragma once
 
 #include <3dzan/foundation/customdata.h>
@@ -42,9 +41,9 @@ public:
     virtual C3DBaseObject* ConvertToType(C3DSceneNode* node, C3DBaseObject* object);
     /// \brief A new, empty object of \p source's kind; \p isNew is set to true.
     ///
-    /// Kinds 1, 2, 8, 16, 32 and 64 give GetNewPolygonalObject, GetNewCurveObject,
-    /// GetNewGroupObject, GetNewDummy, GetNewCamera and GetNewLight. Any other kind (patches,
-    /// kind 4, included until their class exists) and a null source give null.
+    /// Kinds 1, 2, 4, 8, 16, 32 and 64 give GetNewPolygonalObject, GetNewCurveObject,
+    /// GetNewPatchObject, GetNewGroupObject, GetNewDummy, GetNewCamera and GetNewLight. Any
+    /// other kind and a null source give null.
     virtual C3DBaseObject* GetNewObjectFrom(const C3DBaseObject* source, bool& isNew);
     /// \brief Whether a copy or conversion takes \p node and its \p object: true here.
     virtual bool CanProcess(const C3DSceneNode* node, const C3DBaseObject* object);
@@ -57,6 +56,8 @@ public:
     virtual C3DBaseObject* GetNewPolygonalObject();
     /// \brief A new C3DCurve with a point list from GetNewPointList and no face list.
     virtual C3DBaseObject* GetNewCurveObject();
+    /// \brief A new C3DPatch with lists as GetNewPolygonalObject gives them.
+    virtual C3DBaseObject* GetNewPatchObject();
     /// \brief New default objects of each non-geometric kind; null when memory is short.
     virtual C3DBaseObject* GetNewGroupObject();
     virtual C3DBaseObject* GetNewDummy();
@@ -85,6 +86,8 @@ public:
     /// \}
 
 private:
+    template <class T> C3DBaseObject* NewMeshObject();
+
     CCustomData m_Parameters;
     CHashMap<unsigned, unsigned> m_InstanceMap;
 };
