@@ -2,6 +2,7 @@
 // transforms, face flips, materials, cleaning, copies and archives. The editing operations
 // that build new geometry from old (sub-objects, concatenation, inheritance) are in
 // geomobject_edit.cpp.
+#include <3dzan/materials/materials.h>
 #include <3dzan/scene/geomobject.h>
 
 #include <3dzan/animation/math.h>
@@ -165,6 +166,24 @@ C3DGeomObject::~C3DGeomObject()
     Release(m_Channels);
 }
 
+const CMaterialHashMap* C3DGeomObject::GetMaterialsHashMap(bool update)
+{
+    if (!m_FaceList)
+        return nullptr;
+    if (m_Materials && !update && m_MaterialsFaces == m_FaceList &&
+        m_MaterialsStamp == m_FaceList->GetChangedStamp())
+        return m_Materials.get();
+    auto* map = new CMaterialHashMap;
+    const C3DFaceList& faces = *m_FaceList;
+    for (int f = 0; f < faces.GetSize(); ++f)
+        if (!faces.IsFaceOneFlagSet(unsigned(f), _FaceInvalid | _FaceExcluded))
+            map->AddMaterial(faces.GetFaceMaterial(unsigned(f)));
+    m_Materials = {map, [](CMaterialHashMap* m) { m->Delete(); }};
+    m_MaterialsFaces = m_FaceList;
+    m_MaterialsStamp = faces.GetChangedStamp();
+    return map;
+}
+
 C3DObject::C3DObject() : C3DGeomObject(_ObjectKindPolygonal) {}
 C3DObject::~C3DObject() = default;
 
@@ -320,6 +339,8 @@ void C3DGeomObject::Invalidate(unsigned flags, bool set)
             m_PointsBox.Reset();
             m_FacesBox.Reset();
         }
+        if (flags & (_InvalidateFaces | _InvalidateMaterials | _InvalidateCopied))
+            m_Materials.reset();
         if ((flags & (_InvalidatePoints | _InvalidateFaces | _InvalidateCopied)) && m_Channels)
         {
             SetUpdateFlags(_ObjectUpdateUVW, true);

@@ -3,6 +3,7 @@
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
+#include <3dzan/materials/materials.h>
 #include <3dzan/scene/patch.h>
 
 #include "common/geometry_checks.h"
@@ -203,5 +204,31 @@ TEST(Patch, FinalObjectLifetime)
     EXPECT_EQ(static_cast<C3DPatch*>(copy)->GetLevel(), -1);
     EXPECT_EQ(static_cast<C3DPatch*>(copy)->GetFaceNbr(), 6);
     copy->DeleteMe();
+    cube->DeleteMe();
+}
+
+TEST(GeomObjectMaterials, MapCountsUsableFacesAndFollowsChanges)
+{
+    C3DPatch* cube = MakeCube();
+    C3DFaceList* faces = cube->GetFaceList();
+    faces->SetFaceMaterial(0, 5);
+    faces->SetFaceMaterial(1, 5);
+    faces->SetFaceMaterial(2, 9);
+    faces->SetFaceFlag(3, _FaceExcluded, true);
+    const CMaterialHashMap* map = cube->GetMaterialsHashMap();
+    ASSERT_NE(map, nullptr);
+    const unsigned* five = map->Find(5);
+    ASSERT_NE(five, nullptr);
+    EXPECT_EQ(*five, 2u);
+    ASSERT_NE(map->Find(0), nullptr);
+    EXPECT_EQ(*map->Find(0), 2u) << "faces 4 and 5; the excluded face is not counted";
+    EXPECT_EQ(map->GetCount(), 3u);
+
+    EXPECT_TRUE(cube->ReplaceMaterial(9, 5));
+    map = cube->GetMaterialsHashMap();
+    EXPECT_EQ(*map->Find(5), 3u);
+    EXPECT_EQ(map->Find(9), nullptr);
+    cube->SetFaceList(nullptr, true);
+    EXPECT_EQ(cube->GetMaterialsHashMap(), nullptr);
     cube->DeleteMe();
 }

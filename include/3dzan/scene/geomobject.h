@@ -36,6 +36,8 @@
 #include <3dzan/geometry/faces.h>
 #include <3dzan/scene/baseobject.h>
 
+#include <memory>
+
 #include <functional>
 
 class C3DPointList;
@@ -44,6 +46,7 @@ class C3DSceneNode;
 class C3DFilter;
 class C3DObject;
 class C3DCurve;
+class CMaterialHashMap;
 
 /// \brief Normal weighting modes; 0 means that the scene's mode applies.
 enum _NormalSmoothMode : unsigned
@@ -217,6 +220,15 @@ public:
     /// \brief Replaces every material found as a key of \p mapping by its value, each face
     ///        looked up once (so a → b, b → c maps a to b).
     bool ReplaceMaterials(const CHashMap<unsigned, unsigned>& mapping);
+    /// \brief The material IDs the usable faces (without _FaceInvalid or _FaceExcluded) use,
+    ///        with their face counts; null without a face list.
+    ///
+    /// The map belongs to the object and is rebuilt when the face list changed since it was
+    /// made (its change stamp), after an Invalidate with faces, materials or a copy (2, 8,
+    /// 16), or always when \p update is true; after SetFaceMaterial on the list itself, ask
+    /// with \p update. It stays valid until the
+    /// next call or the object's end.
+    virtual const CMaterialHashMap* GetMaterialsHashMap(bool update = false);
     /// \brief Removes repeated corners, invalid faces and unused points, with the channels in
     ///        step; sets object flag 16 when both lists end empty. Ends with FreeExtra.
     ///        Without a face list only the invalid points (flag 0x02) are removed.
@@ -304,6 +316,9 @@ private:
     C3DFaceList* m_FaceList = nullptr;
     C3DPointList* m_PointList = nullptr;
     CDependentChannels* m_Channels = nullptr;
+    std::unique_ptr<CMaterialHashMap, void (*)(CMaterialHashMap*)> m_Materials{nullptr, nullptr};
+    const C3DFaceList* m_MaterialsFaces = nullptr; ///< the list the map was made from
+    unsigned m_MaterialsStamp = 0;                 ///< and its change stamp then
     unsigned m_GlobalUVWChannel = kZanNone;
     unsigned m_GlobalVCChannel = 0;
     float m_GlobalVCFactor = 1.0f;
