@@ -211,6 +211,17 @@ bool C3DPatch::Subdivide(int level)
         if (quadrangles && !Subdivide4(quadrangles.get()))
             return false;
     }
+    // A control mesh of one kind of face needs no joining: its subdivided part is the final
+    // object as it stands.
+    int partCount = int(bool(triangles)) + int(bool(quadrangles)) + int(bool(polygons));
+    if (partCount == 1)
+    {
+        Owned<C3DObject>& only = triangles ? triangles : quadrangles ? quadrangles : polygons;
+        only->InheritFlags(*this, 0);
+        only->SetScene(GetScene());
+        m_FinalObject = only.release();
+        return true;
+    }
     Owned<C3DObject> final(new C3DObject);
     final->InheritFlags(*this, 0);
     if (!final->Init(0, 0, 3, 0, 0, kZanNone))
