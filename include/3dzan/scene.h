@@ -9,3 +9,5 @@
 #include <3dzan/scene/group.h>
 #include <3dzan/scene/light.h>
 #include <3dzan/scene/objectcreator.h>
+#include <3dzan/scene/scene.h>
+#include <3dzan/scene/scenenode.h>
