@@ -1,5 +1,5 @@
 /// \file scene.h
-/// \brief The scene family: base objects, groups and dummies, cameras, lights, their display
+/// \brief The scene family: scenes and scene nodes, base objects, groups and dummies, cameras, lights, their display
 ///        meshes and the object creator.
 #pragma once
 

@@ -336,6 +336,9 @@ public:
     C3DSceneNode* CopyNode(C3DScene* dest, C3DSceneNode* destParent, C3DSceneNode* node,
                            int flags, C3DObjectCreator* creator = nullptr) const;
     /// \brief Copies \p node alone under \p destParent of \p dest; null when skipped.
+    ///
+    /// The creator's instance map is consulted for copies into this scene as into another:
+    /// nodes sharing one object share one copy either way.
     C3DSceneNode* CopySingleNode(C3DScene* dest, C3DSceneNode* destParent, C3DSceneNode* node,
                                  int flags, C3DObjectCreator* creator = nullptr) const;
     /// \brief Appends copies of \p source's nodes, takes its custom data (unless
@@ -428,7 +431,8 @@ public:
 
     /// \name Animation
     /// \{
-    /// \brief The union of the time ranges of every node's keys of \p classId (0: all).
+    /// \brief The union of the time ranges of the nodes that have keys of \p classId (0: any
+    ///        key); (0, 0) when no node has one.
     CTimeRange GetTimeRange(uint64_t classId = 0) const override;
     /// \brief Clamps \p time into the time range and makes it current; false when unchanged.
     bool SetCurrentTime(int time);
