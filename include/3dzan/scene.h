@@ -1,6 +1,6 @@
 /// \file scene.h
-/// \brief The scene family: scenes and scene nodes, base objects, groups and dummies, cameras, lights, their display
-///        meshes and the object creator.
+/// \brief The scene family: scenes and scene nodes, base objects, groups and dummies,
+///        cameras, lights, their display meshes and the object creator.
 #pragma once
 
 #include <3dzan/scene/baseobject.h>
