@@ -1,7 +1,7 @@
 /// \file scene.h
-/// \brief The scene family: base objects, geometric objects (meshes and curves), groups and
-///        dummies, cameras, lights, their display meshes, the object creators and the
-///        library defaults the objects fall back on.
+/// \brief The scene family: scenes and scene nodes, base objects, geometric objects (meshes,
+///        curves, patches), groups and dummies, cameras, lights, their display meshes, the
+///        object creators and the library defaults the objects fall back on.
 #pragma once
 
 #include <3dzan/scene/baseobject.h>
@@ -11,4 +11,7 @@
 #include <3dzan/scene/group.h>
 #include <3dzan/scene/light.h>
 #include <3dzan/scene/objectcreator.h>
+#include <3dzan/scene/patch.h>
+#include <3dzan/scene/scene.h>
 #include <3dzan/scene/scenedefaults.h>
+#include <3dzan/scene/scenenode.h>

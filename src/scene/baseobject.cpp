@@ -230,6 +230,47 @@ bool C3DBaseObject::MatrixTransform(const C4x4TMatrix<float>&)
     return false;
 }
 
+// Objects without geometry: no box, centre, points, faces or materials.
+bool C3DBaseObject::GetObjectBoundingBox(C3DTPoint<float>&, C3DTPoint<float>&, unsigned, unsigned)
+{
+    return false;
+}
+
+bool C3DBaseObject::GetObjectCG(C3DTPoint<float>&)
+{
+    return false;
+}
+
+int C3DBaseObject::GetObjectPointNbr() const
+{
+    return 0;
+}
+
+int C3DBaseObject::GetObjectFaceNbr() const
+{
+    return 0;
+}
+
+bool C3DBaseObject::GetUsedMaterials(CMaterialHashMap&)
+{
+    return false;
+}
+
+bool C3DBaseObject::FollowsSceneSmoothing(bool) const
+{
+    return false;
+}
+
+bool C3DBaseObject::SetPatchLevel(unsigned)
+{
+    return false;
+}
+
+bool C3DBaseObject::SwapObjectCoordinates(unsigned)
+{
+    return false;
+}
+
 // ---------------------------------------------------------------- checksums
 
 unsigned C3DBaseObject::GetCustomDataChecksum(unsigned firstSkippedId, ...) const

@@ -28,6 +28,8 @@
 #include <cstdint>
 
 template <class T> class C4x4TMatrix;
+template <class T> class C3DTPoint;
+class CMaterialHashMap;
 class C3DScene;
 class C3DObjectCreator;
 class C3DBaseObject;
@@ -176,6 +178,35 @@ public:
     virtual C3DBaseObject* GetFinalObject(bool detach);
     /// \brief Transforms the geometry; only geometric objects can be transformed (false here).
     virtual bool MatrixTransform(const C4x4TMatrix<float>& matrix);
+    /// \}
+
+    /// \name Geometry as the scene sees it
+    /// The scene and its nodes reach the geometry of an object only through these calls, so
+    /// that the scene layer does not depend on the geometric classes. Objects without geometry
+    /// (groups, dummies, cameras, lights) keep the answers of the base: no box, no centre, no
+    /// points, faces or materials, nothing to swap. The geometric objects override them.
+    /// \{
+    /// \brief The box of the object in its own axes; \p flags and \p extra as the geometric
+    ///        objects' GetBoundingBox takes them (0x1 points, 0x2 points used by faces).
+    /// \return false, \p min and \p max untouched, when the object has no box (the base).
+    virtual bool GetObjectBoundingBox(C3DTPoint<float>& min, C3DTPoint<float>& max,
+                                      unsigned flags, unsigned extra);
+    /// \brief The centre of the object in its own axes; false (untouched) without one.
+    virtual bool GetObjectCG(C3DTPoint<float>& cg);
+    /// \brief Point and face counts of the geometry; 0 for the base.
+    virtual int GetObjectPointNbr() const;
+    virtual int GetObjectFaceNbr() const;
+    /// \brief Adds to \p used one count per face for each material ID the object's faces use.
+    /// \return false, \p used unchanged, when the object has no faces (the base).
+    virtual bool GetUsedMaterials(CMaterialHashMap& used);
+    /// \brief Whether the object's smoothing angle (with \p mode false) or smoothing mode
+    ///        (\p mode true) follows the scene's value; false for the base.
+    virtual bool FollowsSceneSmoothing(bool mode) const;
+    /// \brief Gives a patch its subdivision level; false for every other object.
+    virtual bool SetPatchLevel(unsigned level);
+    /// \brief Swaps the coordinates of the points and of every channel with an axis swap code
+    ///        (math.h); false, nothing changed, for objects without points (the base).
+    virtual bool SwapObjectCoordinates(unsigned code);
     /// \}
 
     /// \name Parameters
