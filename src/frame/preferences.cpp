@@ -1,6 +1,5 @@
 #include <3dzan/foundation/files.h>
 #include <3dzan/preferences.h>
-#include <3dzan/scene/scenedefaults.h>
 
 #include <algorithm>
 #include <cstring>
@@ -30,17 +29,6 @@ struct CPreferencesAccess : C3DPreferences
     static void Load(C3DPreferences& p) { static_cast<CPreferencesAccess&>(p).Init(); }
 };
 
-// The scene layer reads its defaults from the preferences through these readers, installed
-// when the library is loaded; the preferences object itself is only made on the first read.
-const bool g_SceneDefaultsInstalled = []
-{
-    C3DSceneDefaults defaults;
-    defaults.m_GetSmoothAngle = [] { return C3DPreferences::Get3DPreferences().GetSmoothAngle(); };
-    defaults.m_GetSmoothMode = [] { return C3DPreferences::Get3DPreferences().GetSmoothMode(); };
-    defaults.m_GetPatchLevel = [] { return C3DPreferences::Get3DPreferences().GetPatchLevel(); };
-    Zan3DSetSceneDefaults(defaults);
-    return true;
-}();
 } // namespace
 
 C3DPreferences::~C3DPreferences() = default;

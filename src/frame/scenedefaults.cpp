@@ -1,8 +1,8 @@
 // The scene layer sits below the frame and cannot read the preferences itself: the frame
-// hands the smoothing preferences down by installing a CSceneDefaults that reads and writes
-// C3DPreferences, when the library is loaded.
+// hands the smoothing preferences and the patch level down by installing a CSceneDefaults that
+// reads and writes C3DPreferences, when the library is loaded.
 #include <3dzan/preferences.h>
-#include <3dzan/scene/scene.h>
+#include <3dzan/scene/scenedefaults.h>
 
 namespace
 {
@@ -24,6 +24,10 @@ public:
     void SetSmoothMode(unsigned mode) const override
     {
         C3DPreferences::Get3DPreferences().SetSmoothMode(mode);
+    }
+    unsigned GetPatchLevel() const override
+    {
+        return C3DPreferences::Get3DPreferences().GetPatchLevel();
     }
 };
 

@@ -11,7 +11,7 @@
 #include <3dzan/geometry/geominfo.h>
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/scene/objectcreator.h>
-#include <3dzan/scene/scenedefaults.h>
+#include <3dzan/scene/scene.h>
 
 #include <algorithm>
 #include <cmath>
@@ -256,7 +256,7 @@ float C3DGeomObject::GetSmoothAngle(bool* inherited) const
     bool fromScene = m_SmoothAngle == -1.0f;
     if (inherited)
         *inherited = fromScene;
-    return fromScene ? Zan3DGetDefaultSmoothAngle() : m_SmoothAngle;
+    return fromScene ? C3DScene::GetSmoothAngle(GetScene()) : m_SmoothAngle;
 }
 
 bool C3DGeomObject::SetSmoothAngle(float angle)
@@ -284,7 +284,7 @@ _NormalSmoothMode C3DGeomObject::GetSmoothMode(bool* inherited) const
     bool fromScene = m_SmoothMode == _SmoothModeScene;
     if (inherited)
         *inherited = fromScene;
-    return fromScene ? _NormalSmoothMode(Zan3DGetDefaultSmoothMode()) : m_SmoothMode;
+    return fromScene ? C3DScene::GetSmoothMode(GetScene()) : m_SmoothMode;
 }
 
 bool C3DGeomObject::SetSmoothMode(_NormalSmoothMode mode)

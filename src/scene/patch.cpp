@@ -125,7 +125,7 @@ C3DBaseObject* C3DPatch::GetFinalObject(bool detach)
     if (!m_FinalObject)
     {
         int level = m_LastLevel >= 0 ? m_LastLevel
-                                     : int(std::min(Zan3DGetDefaultPatchLevel(), unsigned(kMaxLevel)));
+                                     : int(std::min(CSceneDefaults::GetSceneDefaults().GetPatchLevel(), unsigned(kMaxLevel)));
         if (!Subdivide(level))
             return nullptr;
         m_Level = m_LastLevel = level;

@@ -92,11 +92,7 @@ private:
     std::unique_ptr<C3DObjectCreator> m_Local;
 };
 
-const CSceneDefaults g_BuiltInDefaults;
-const CSceneDefaults* g_SceneDefaults = nullptr;
 CParserSceneInfo::CReleaseParserData g_ReleaseParserData = nullptr;
-
-constexpr float kDefaultSmoothAngle = 0.54105204f; // 31 degrees
 } // namespace
 
 // ================================================================ archive context
@@ -226,32 +222,6 @@ void CParserSceneInfo::SetReleaseParserData(CReleaseParserData release)
 CParserSceneInfo::CReleaseParserData CParserSceneInfo::GetReleaseParserData()
 {
     return g_ReleaseParserData;
-}
-
-CSceneDefaults::~CSceneDefaults() = default;
-
-float CSceneDefaults::GetSmoothAngle() const
-{
-    return kDefaultSmoothAngle;
-}
-
-void CSceneDefaults::SetSmoothAngle(float) const {}
-
-unsigned CSceneDefaults::GetSmoothMode() const
-{
-    return _SmoothModeArea;
-}
-
-void CSceneDefaults::SetSmoothMode(unsigned) const {}
-
-void CSceneDefaults::SetSceneDefaults(const CSceneDefaults* source)
-{
-    g_SceneDefaults = source;
-}
-
-const CSceneDefaults& CSceneDefaults::GetSceneDefaults()
-{
-    return g_SceneDefaults ? *g_SceneDefaults : g_BuiltInDefaults;
 }
 
 // ================================================================ construction

@@ -1,45 +1,48 @@
-// The default values the scene layer falls back on, read through functions the library frame
-// installs. The readers are atomics so that a worker thread asking for a default while the
-// library is being loaded never sees a half-written set.
+// The default values the scene layer falls back on: built-in ones until the library frame
+// installs its source. The source pointer is atomic so that a worker thread asking for a
+// default while the library is being loaded never sees a half-installed one.
 #include <3dzan/scene/scenedefaults.h>
 
 #include <atomic>
-#include <cmath>
 
 namespace
 {
-constexpr float kDefaultSmoothAngle = float(31.0 * M_PI / 180.0);
-constexpr unsigned kDefaultSmoothMode = 2;
+constexpr float kDefaultSmoothAngle = 0.54105204f; // 31 degrees
+constexpr unsigned kDefaultSmoothMode = 2;         // area weighting
 constexpr unsigned kDefaultPatchLevel = 1;
 
-std::atomic<float (*)()> g_SmoothAngle{nullptr};
-std::atomic<unsigned (*)()> g_SmoothMode{nullptr};
-std::atomic<unsigned (*)()> g_PatchLevel{nullptr};
+const CSceneDefaults g_BuiltInDefaults;
+std::atomic<const CSceneDefaults*> g_SceneDefaults{nullptr};
 } // namespace
 
-void Zan3DSetSceneDefaults(const C3DSceneDefaults& defaults)
+CSceneDefaults::~CSceneDefaults() = default;
+
+float CSceneDefaults::GetSmoothAngle() const
 {
-    g_SmoothAngle = defaults.m_GetSmoothAngle;
-    g_SmoothMode = defaults.m_GetSmoothMode;
-    g_PatchLevel = defaults.m_GetPatchLevel;
+    return kDefaultSmoothAngle;
 }
 
-float Zan3DGetDefaultSmoothAngle()
+void CSceneDefaults::SetSmoothAngle(float) const {}
+
+unsigned CSceneDefaults::GetSmoothMode() const
 {
-    auto reader = g_SmoothAngle.load();
-    float angle = reader ? reader() : kDefaultSmoothAngle;
-    return std::isfinite(angle) && angle >= 0.0f ? angle : kDefaultSmoothAngle;
+    return kDefaultSmoothMode;
 }
 
-unsigned Zan3DGetDefaultSmoothMode()
+void CSceneDefaults::SetSmoothMode(unsigned) const {}
+
+unsigned CSceneDefaults::GetPatchLevel() const
 {
-    auto reader = g_SmoothMode.load();
-    unsigned mode = reader ? reader() : kDefaultSmoothMode;
-    return mode >= 1 && mode <= 4 ? mode : kDefaultSmoothMode;
+    return kDefaultPatchLevel;
 }
 
-unsigned Zan3DGetDefaultPatchLevel()
+void CSceneDefaults::SetSceneDefaults(const CSceneDefaults* source)
 {
-    auto reader = g_PatchLevel.load();
-    return reader ? reader() : kDefaultPatchLevel;
+    g_SceneDefaults = source;
+}
+
+const CSceneDefaults& CSceneDefaults::GetSceneDefaults()
+{
+    const CSceneDefaults* source = g_SceneDefaults.load();
+    return source ? *source : g_BuiltInDefaults;
 }

@@ -75,7 +75,7 @@ TEST(GeomObject, SmoothingSettingsClampAndInherit)
 {
     C3DObject object;
     bool inherited = false;
-    EXPECT_FLOAT_EQ(object.GetSmoothAngle(&inherited), Zan3DGetDefaultSmoothAngle());
+    EXPECT_FLOAT_EQ(object.GetSmoothAngle(&inherited), CSceneDefaults::GetSceneDefaults().GetSmoothAngle());
     EXPECT_TRUE(inherited);
     EXPECT_TRUE(object.SetSmoothAngle(float(200.0 * M_PI / 180.0)));
     EXPECT_EQ(object.GetSmoothAngle(&inherited), 3.1415927f);
@@ -85,10 +85,10 @@ TEST(GeomObject, SmoothingSettingsClampAndInherit)
     EXPECT_FALSE(object.SetSmoothAngle(NAN));
     EXPECT_EQ(object.GetSmoothAngle(), 0.0f);
     EXPECT_TRUE(object.SetSmoothAngle(-1.0f));
-    EXPECT_FLOAT_EQ(object.GetSmoothAngle(&inherited), Zan3DGetDefaultSmoothAngle());
+    EXPECT_FLOAT_EQ(object.GetSmoothAngle(&inherited), CSceneDefaults::GetSceneDefaults().GetSmoothAngle());
     EXPECT_TRUE(inherited);
 
-    EXPECT_EQ(object.GetSmoothMode(&inherited), _NormalSmoothMode(Zan3DGetDefaultSmoothMode()));
+    EXPECT_EQ(object.GetSmoothMode(&inherited), _NormalSmoothMode(CSceneDefaults::GetSceneDefaults().GetSmoothMode()));
     EXPECT_TRUE(inherited);
     EXPECT_TRUE(object.SetSmoothMode(_SmoothModeAngle));
     EXPECT_FALSE(object.SetSmoothMode(_NormalSmoothMode(5)));

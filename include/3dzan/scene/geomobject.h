@@ -35,6 +35,7 @@
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/faces.h>
 #include <3dzan/scene/baseobject.h>
+#include <3dzan/scene/scenedefaults.h>
 
 #include <memory>
 
@@ -47,16 +48,6 @@ class C3DFilter;
 class C3DObject;
 class C3DCurve;
 class CMaterialHashMap;
-
-/// \brief Normal weighting modes; 0 means that the scene's mode applies.
-enum _NormalSmoothMode : unsigned
-{
-    _SmoothModeScene = 0,
-    _SmoothModeUnweighted = 1,
-    _SmoothModeArea = 2,
-    _SmoothModeEdgeLength = 3,
-    _SmoothModeAngle = 4
-};
 
 /// \brief How SubObject(pointNbr, mode) selects faces by their corner count.
 enum _SUBOBJECT_MODE : unsigned

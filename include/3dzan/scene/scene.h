@@ -37,6 +37,7 @@
 #include <3dzan/foundation/tree.h>
 #include <3dzan/foundation/xarray.h>
 #include <3dzan/materials/materials.h>
+#include <3dzan/scene/scenedefaults.h>
 #include <3dzan/scene/scenenode.h>
 
 class C3DFace;
@@ -58,16 +59,6 @@ enum _UNIT_MODE : unsigned
     _UnitYard = 9,
     _UnitMile = 10,
     _UnitOther = 11
-};
-
-/// \brief Weighting of face normals in point normals; 0 means "the scene's value".
-enum _NormalSmoothMode : unsigned
-{
-    _SmoothModeScene = 0,
-    _SmoothModeUnweighted = 1,
-    _SmoothModeArea = 2,
-    _SmoothModeEdgeLength = 3,
-    _SmoothModeAngle = 4
 };
 
 /// \brief Iteration flags of C3DScene::GetFirstNode.
@@ -150,22 +141,6 @@ public:
     bool m_Owned;
     void* m_Data;
     unsigned m_ParserID;
-};
-
-/// \brief The user's preferences the scene falls back on. The preferences live in the frame,
-///        above this layer: the frame installs an implementation when the library is loaded;
-///        until then the built-in values answer (31 degrees, area weighting, writes ignored).
-class ZAN_API CSceneDefaults
-{
-public:
-    virtual ~CSceneDefaults();
-    virtual float GetSmoothAngle() const;
-    virtual void SetSmoothAngle(float angle) const;
-    virtual unsigned GetSmoothMode() const;
-    virtual void SetSmoothMode(unsigned mode) const;
-    /// \brief Installs the source (not owned; null: the built-in values).
-    static void SetSceneDefaults(const CSceneDefaults* source);
-    static const CSceneDefaults& GetSceneDefaults();
 };
 
 /// \brief The user data of an archive while a scene is stored or loaded: the scene and a

@@ -1,30 +1,42 @@
 /// \file scenedefaults.h
-/// \brief The library-wide default values that objects fall back on when they have no scene
-///        to ask (smoothing angle and mode of normals, patch level).
+/// \brief CSceneDefaults, the user's preferences that scenes and objects fall back on
+///        (smoothing angle and mode of normals, patch level).
 ///
-/// The values themselves live in the preferences, which belong to the library frame, above
-/// the scene layer. So that the scene layer does not depend on the frame, the frame installs
-/// a set of reader functions at load time (Zan3DSetSceneDefaults); the scene layer calls
-/// them through the getters below. Until readers are installed (or for a reader left null)
-/// the getters answer the preferences' own defaults: 31 degrees, area weighting (2) and
-/// level 1.
+/// The preferences live in the library frame, above the scene layer. So that the scene layer
+/// does not depend on the frame, the frame installs an implementation that reads and writes
+/// them when the library is loaded; until then (or after it is removed) the built-in values
+/// answer: 31 degrees, area weighting (2), level 1, and writes are ignored.
 #pragma once
 
 #include <3dzan/foundation/zandefs.h>
 
-/// \brief Readers of the default values; any may be null.
-struct C3DSceneDefaults
+/// \brief Weighting of face normals in point normals; 0 means "the scene's value" (on an
+///        object) or "the preferences' value" (on a scene).
+enum _NormalSmoothMode : unsigned
 {
-    float (*m_GetSmoothAngle)() = nullptr;   ///< radians
-    unsigned (*m_GetSmoothMode)() = nullptr; ///< _NormalSmoothMode, never 0
-    unsigned (*m_GetPatchLevel)() = nullptr;
+    _SmoothModeScene = 0,
+    _SmoothModeUnweighted = 1,
+    _SmoothModeArea = 2,
+    _SmoothModeEdgeLength = 3,
+    _SmoothModeAngle = 4
 };
 
-/// \brief Installs the readers (the library frame does it when the library is loaded).
-ZAN_API void Zan3DSetSceneDefaults(const C3DSceneDefaults& defaults);
-/// \brief The default smoothing angle of normals in radians.
-ZAN_API float Zan3DGetDefaultSmoothAngle();
-/// \brief The default normal weighting mode (1 to 4).
-ZAN_API unsigned Zan3DGetDefaultSmoothMode();
-/// \brief The default subdivision level of patches.
-ZAN_API unsigned Zan3DGetDefaultPatchLevel();
+/// \brief The source of the scene layer's default values.
+class ZAN_API CSceneDefaults
+{
+public:
+    virtual ~CSceneDefaults();
+    /// \brief The smoothing angle of normals in radians.
+    virtual float GetSmoothAngle() const;
+    virtual void SetSmoothAngle(float angle) const;
+    /// \brief The normal weighting mode (1 to 4).
+    virtual unsigned GetSmoothMode() const;
+    virtual void SetSmoothMode(unsigned mode) const;
+    /// \brief The subdivision level of patches.
+    virtual unsigned GetPatchLevel() const;
+
+    /// \brief Installs the source (not owned; null: the built-in values).
+    static void SetSceneDefaults(const CSceneDefaults* source);
+    /// \brief The installed source, or the built-in values.
+    static const CSceneDefaults& GetSceneDefaults();
+};
