@@ -7,6 +7,7 @@
 #include <3dzan/scene/patch.h>
 
 #include "common/geometry_checks.h"
+#include "common/zan_test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -230,5 +231,31 @@ TEST(GeomObjectMaterials, MapCountsUsableFacesAndFollowsChanges)
     EXPECT_EQ(map->Find(9), nullptr);
     cube->SetFaceList(nullptr, true);
     EXPECT_EQ(cube->GetMaterialsHashMap(), nullptr);
+    cube->DeleteMe();
+}
+
+TEST(Patch, ArchiveKeepsTheControlMeshAndRecreatesThePatch)
+{
+    C3DPatch* cube = MakeCube();
+    ASSERT_TRUE(cube->SetLevel(2));
+    auto bytes = zantest::StoreToBytes([&](CXArchive& ar) { ar.WriteObject(cube); });
+    C3DBaseObject* loaded = nullptr;
+    zantest::LoadFromBytes(bytes,
+                           [&](CXArchive& ar)
+                           {
+                               loaded = static_cast<C3DBaseObject*>(
+                                   ar.ReadObject(ZAN_RUNTIME_CLASS(C3DGeomObject)));
+                           });
+    ASSERT_NE(loaded, nullptr);
+    ASSERT_EQ(loaded->GetKindOf(), _ObjectKindPatch);
+    auto* patch = static_cast<C3DPatch*>(loaded);
+    EXPECT_EQ(patch->GetChecksum(0), cube->GetChecksum(0));
+    EXPECT_EQ(patch->GetLevel(), -1) << "the final object is rebuilt on demand";
+    auto* final = static_cast<C3DObject*>(patch->GetFinalObject(false));
+    ASSERT_NE(final, nullptr);
+    const unsigned level = CSceneDefaults::GetSceneDefaults().GetPatchLevel();
+    EXPECT_EQ(patch->GetLevel(), int(level)) << "a loaded patch starts from the preferences";
+    EXPECT_EQ(uint64_t(final->GetFaceNbr()), 6u * (uint64_t(1) << (2 * level)));
+    loaded->DeleteMe();
     cube->DeleteMe();
 }
