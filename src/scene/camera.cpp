@@ -270,31 +270,15 @@ bool C3DCamera::IsFinalObject() const
 
 const C3DDisplayMesh* C3DCamera::GetDisplayMesh()
 {
-    if (!m_DisplayMesh)
-        m_DisplayMesh = C3DDisplayMesh::CreateCameraIcon(GetFov(), GetAspectRatio());
-    return m_DisplayMesh.get();
+    return m_Icon.Get([&] { return C3DDisplayMesh::CreateCameraIcon(GetFov(), GetAspectRatio()); });
 }
 
 void C3DCamera::ReleaseDisplayMesh()
 {
-    m_DisplayMesh.reset();
-    if (m_FinalObject)
-        m_FinalObject->DeleteMe();
-    m_FinalObject = nullptr;
+    m_Icon.Release();
 }
 
 C3DBaseObject* C3DCamera::GetFinalObject(bool detach)
 {
-    if (!m_FinalObject)
-    {
-        const C3DDisplayMesh* mesh = GetDisplayMesh();
-        m_FinalObject = mesh ? mesh->CreateObject() : nullptr;
-        if (!m_FinalObject)
-            return nullptr;
-        m_FinalObject->SetScene(GetScene());
-    }
-    C3DObject* object = m_FinalObject;
-    if (detach)
-        m_FinalObject = nullptr;
-    return object;
+    return m_Icon.GetFinalObject(GetDisplayMesh(), GetScene(), detach);
 }

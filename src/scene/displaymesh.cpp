@@ -368,3 +368,32 @@ std::unique_ptr<C3DDisplayMesh> C3DDisplayMesh::CreateSpotLightIcon(double outer
     icon.AddCone(AxisFrame({0, 0, -1.0}, 2, 1.0), std::tan(half), 1.0, 22);
     return icon.Build();
 }
+
+CDisplayMeshHolder::~CDisplayMeshHolder()
+{
+    Release();
+}
+
+void CDisplayMeshHolder::Release()
+{
+    m_Mesh.reset();
+    if (m_FinalObject)
+        m_FinalObject->DeleteMe();
+    m_FinalObject = nullptr;
+}
+
+C3DObject* CDisplayMeshHolder::GetFinalObject(const C3DDisplayMesh* mesh, C3DScene* scene,
+                                              bool detach)
+{
+    if (!m_FinalObject)
+    {
+        m_FinalObject = mesh ? mesh->CreateObject() : nullptr;
+        if (!m_FinalObject)
+            return nullptr;
+        m_FinalObject->SetScene(scene);
+    }
+    C3DObject* object = m_FinalObject;
+    if (detach)
+        m_FinalObject = nullptr;
+    return object;
+}

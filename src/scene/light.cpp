@@ -138,45 +138,29 @@ bool C3DLight::IsFinalObject() const
 
 const C3DDisplayMesh* C3DLight::GetDisplayMesh()
 {
-    if (m_DisplayMesh)
-        return m_DisplayMesh.get();
-    switch (GetLightKind())
-    {
-    case _LightDirectional:
-        m_DisplayMesh = C3DDisplayMesh::CreateDirectionalLightIcon();
-        break;
-    case _LightOmni:
-        m_DisplayMesh = C3DDisplayMesh::CreateOmniLightIcon();
-        break;
-    case _LightSpot:
-        m_DisplayMesh = C3DDisplayMesh::CreateSpotLightIcon(GetOuterAngle());
-        break;
-    default:
-        break;
-    }
-    return m_DisplayMesh.get();
+    return m_Icon.Get(
+        [&]() -> std::unique_ptr<C3DDisplayMesh>
+        {
+            switch (GetLightKind())
+            {
+            case _LightDirectional:
+                return C3DDisplayMesh::CreateDirectionalLightIcon();
+            case _LightOmni:
+                return C3DDisplayMesh::CreateOmniLightIcon();
+            case _LightSpot:
+                return C3DDisplayMesh::CreateSpotLightIcon(GetOuterAngle());
+            default:
+                return nullptr;
+            }
+        });
 }
 
 void C3DLight::ReleaseDisplayMesh()
 {
-    m_DisplayMesh.reset();
-    if (m_FinalObject)
-        m_FinalObject->DeleteMe();
-    m_FinalObject = nullptr;
+    m_Icon.Release();
 }
 
 C3DBaseObject* C3DLight::GetFinalObject(bool detach)
 {
-    if (!m_FinalObject)
-    {
-        const C3DDisplayMesh* mesh = GetDisplayMesh();
-        m_FinalObject = mesh ? mesh->CreateObject() : nullptr;
-        if (!m_FinalObject)
-            return nullptr;
-        m_FinalObject->SetScene(GetScene());
-    }
-    C3DObject* object = m_FinalObject;
-    if (detach)
-        m_FinalObject = nullptr;
-    return object;
+    return m_Icon.GetFinalObject(GetDisplayMesh(), GetScene(), detach);
 }

@@ -89,6 +89,21 @@ bool LoadFromFile(const std::string& path, const std::function<void(CXArchive&)>
 ::testing::AssertionResult ArchiveFails(const std::function<void()>& action,
                                         std::optional<CXArchiveException::Cause> cause = {});
 
+/// Loads every proper prefix of \p bytes into \p target (its Serialize): each must raise
+/// CXArchiveException and leave \p unchanged() true.
+template <class T, class Check>
+void ExpectTruncationsFail(const std::vector<uint8_t>& bytes, T& target, Check unchanged)
+{
+    for (size_t length = 0; length < bytes.size(); ++length)
+    {
+        EXPECT_TRUE(ArchiveFails(
+            [&]
+            { LoadFromBytes(bytes, [&](CXArchive& ar) { target.Serialize(ar); }, length); }))
+            << length;
+        ASSERT_TRUE(unchanged()) << length;
+    }
+}
+
 /// Stores an object, loads it into \p target, and returns the stored bytes.
 template <class T> std::vector<uint8_t> RoundTrip(T& source, T& target)
 {

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <3dzan/scene/baseobject.h>
+#include <3dzan/scene/displaymesh.h>
 
 #include <memory>
 
 template <class T> class C3DTPoint;
 template <class T> class C3DTVector;
-class C3DDisplayMesh;
 class C3DObject;
 
 /// \brief Projections of a camera.
@@ -117,7 +117,7 @@ public:
     ///        camera; null only when memory is short.
     const C3DDisplayMesh* GetDisplayMesh();
     /// \brief Whether the display mesh exists.
-    bool HasDisplayMesh() const { return m_DisplayMesh != nullptr; }
+    bool HasDisplayMesh() const { return m_Icon.HasMesh(); }
     /// \brief Drops the display mesh and the final object; the next GetDisplayMesh
     ///        rebuilds it.
     void ReleaseDisplayMesh();
@@ -132,6 +132,5 @@ public:
 private:
     bool SetPositive(unsigned id, double value);
 
-    std::unique_ptr<C3DDisplayMesh> m_DisplayMesh;
-    C3DObject* m_FinalObject = nullptr; ///< owned (one holder)
+    CDisplayMeshHolder m_Icon;
 };

@@ -16,6 +16,7 @@
 class C3DPointList;
 class C3DFaceList;
 class C3DObject;
+class C3DScene;
 
 /// \brief A point list and a face list owned together (each released with Delete).
 ///
@@ -72,4 +73,34 @@ private:
     };
     std::unique_ptr<C3DPointList, CListDeleter> m_Points;
     std::unique_ptr<C3DFaceList, CListDeleter> m_Faces;
+};
+
+/// \brief What a camera or a light keeps of its icon: the display mesh, built on first demand,
+///        and the polygonal object made from it for callers that ask for a final object.
+class ZAN_API CDisplayMeshHolder
+{
+public:
+    CDisplayMeshHolder() = default;
+    ~CDisplayMeshHolder();
+    CDisplayMeshHolder(const CDisplayMeshHolder&) = delete;
+    CDisplayMeshHolder& operator=(const CDisplayMeshHolder&) = delete;
+
+    /// \brief The mesh, made by \p build (returning a std::unique_ptr<C3DDisplayMesh>, null
+    ///        allowed) the first time.
+    template <class Build> const C3DDisplayMesh* Get(Build&& build)
+    {
+        if (!m_Mesh)
+            m_Mesh = build();
+        return m_Mesh.get();
+    }
+    bool HasMesh() const { return m_Mesh != nullptr; }
+    /// \brief Drops the mesh and the final object.
+    void Release();
+    /// \brief The polygonal copy of \p mesh (the holder's own), made on first demand and
+    ///        given \p scene; with \p detach the caller takes it. Null without a mesh.
+    C3DObject* GetFinalObject(const C3DDisplayMesh* mesh, C3DScene* scene, bool detach);
+
+private:
+    std::unique_ptr<C3DDisplayMesh> m_Mesh;
+    C3DObject* m_FinalObject = nullptr; ///< owned (one holder)
 };

@@ -5,10 +5,10 @@
 
 #include <3dzan/geometry/points.h>
 #include <3dzan/scene/baseobject.h>
+#include <3dzan/scene/displaymesh.h>
 
 #include <memory>
 
-class C3DDisplayMesh;
 class C3DObject;
 
 /// \brief Kinds of light.
@@ -81,7 +81,7 @@ public:
     ///        runs; changing a parameter does not rebuild it. Null for another kind (nothing is
     ///        built) or when memory is short. Owned by the light.
     const C3DDisplayMesh* GetDisplayMesh();
-    bool HasDisplayMesh() const { return m_DisplayMesh != nullptr; }
+    bool HasDisplayMesh() const { return m_Icon.HasMesh(); }
     /// \brief Drops the display mesh and the final object; the next GetDisplayMesh
     ///        rebuilds it.
     void ReleaseDisplayMesh();
@@ -96,6 +96,5 @@ public:
 private:
     bool SetChecked(unsigned id, double value, double low, double high);
 
-    std::unique_ptr<C3DDisplayMesh> m_DisplayMesh;
-    C3DObject* m_FinalObject = nullptr; ///< owned (one holder)
+    CDisplayMeshHolder m_Icon;
 };
