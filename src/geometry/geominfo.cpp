@@ -36,11 +36,12 @@ CGeomInfo::~CGeomInfo()
     Init(nullptr, nullptr);
 }
 
-void CGeomInfo::ReleasePoints(CPointList* keepA, CPointList* keepB)
+template <class T>
+void CGeomInfo::ReleasePair(T* src, T* dst, unsigned srcBit, unsigned dstBit, T* keepA, T* keepB)
 {
-    CPointList* src = (m_Own & _GeomOwnSrcPoints) ? m_SrcPoints : nullptr;
-    CPointList* dst = (m_Own & _GeomOwnDstPoints) ? m_DstPoints : nullptr;
-    if (dst == src)
+    if (!(m_Own & srcBit))
+        src = nullptr;
+    if (!(m_Own & dstBit) || dst == src)
         dst = nullptr;
     if (src && src != keepA && src != keepB)
         Release(src);
@@ -48,28 +49,22 @@ void CGeomInfo::ReleasePoints(CPointList* keepA, CPointList* keepB)
         Release(dst);
 }
 
-void CGeomInfo::ReleaseFaces(CFaceList* keepA, CFaceList* keepB)
+template <class T>
+void CGeomInfo::SetPair(T*& srcSlot, T*& dstSlot, unsigned srcBit, unsigned dstBit, T* src, T* dst,
+                        unsigned own)
 {
-    CFaceList* src = (m_Own & _GeomOwnSrcFaces) ? m_SrcFaces : nullptr;
-    CFaceList* dst = (m_Own & _GeomOwnDstFaces) ? m_DstFaces : nullptr;
-    if (dst == src)
-        dst = nullptr;
-    if (src && src != keepA && src != keepB)
-        Release(src);
-    if (dst && dst != keepA && dst != keepB)
-        Release(dst);
+    ReleasePair(srcSlot, dstSlot, srcBit, dstBit, src, dst);
+    srcSlot = src;
+    dstSlot = dst;
+    m_Own &= ~(srcBit | dstBit);
+    m_Own |= (own & 1 ? srcBit : 0u) | (own & 2 ? dstBit : 0u);
 }
 
-void CGeomInfo::ReleaseChannels(CDependentChannels* keepA, CDependentChannels* keepB)
+void CGeomInfo::ReleaseAll()
 {
-    CDependentChannels* src = (m_Own & _GeomOwnSrcChannels) ? m_SrcChannels : nullptr;
-    CDependentChannels* dst = (m_Own & _GeomOwnDstChannels) ? m_DstChannels : nullptr;
-    if (dst == src)
-        dst = nullptr;
-    if (src && src != keepA && src != keepB)
-        Release(src);
-    if (dst && dst != keepA && dst != keepB)
-        Release(dst);
+    ReleasePair(m_SrcPoints, m_DstPoints, _GeomOwnSrcPoints, _GeomOwnDstPoints);
+    ReleasePair(m_SrcFaces, m_DstFaces, _GeomOwnSrcFaces, _GeomOwnDstFaces);
+    ReleasePair(m_SrcChannels, m_DstChannels, _GeomOwnSrcChannels, _GeomOwnDstChannels);
 }
 
 template <class T> T* CGeomInfo::Take(T*& slot, unsigned ownBit, bool detach)
@@ -140,29 +135,18 @@ ZAN_TYPED_GETTER(GetSrcNormalFaceList, CNormalFaceList, m_SrcFaces, _GeomOwnSrcF
 
 void CGeomInfo::SetPointList(CPointList* src, CPointList* dst, unsigned own)
 {
-    ReleasePoints(src, dst);
-    m_SrcPoints = src;
-    m_DstPoints = dst;
-    m_Own &= ~unsigned(_GeomOwnSrcPoints | _GeomOwnDstPoints);
-    m_Own |= (own & 1 ? _GeomOwnSrcPoints : 0u) | (own & 2 ? _GeomOwnDstPoints : 0u);
+    SetPair(m_SrcPoints, m_DstPoints, _GeomOwnSrcPoints, _GeomOwnDstPoints, src, dst, own);
 }
 
 void CGeomInfo::SetFaceList(CFaceList* src, CFaceList* dst, unsigned own)
 {
-    ReleaseFaces(src, dst);
-    m_SrcFaces = src;
-    m_DstFaces = dst;
-    m_Own &= ~unsigned(_GeomOwnSrcFaces | _GeomOwnDstFaces);
-    m_Own |= (own & 1 ? _GeomOwnSrcFaces : 0u) | (own & 2 ? _GeomOwnDstFaces : 0u);
+    SetPair(m_SrcFaces, m_DstFaces, _GeomOwnSrcFaces, _GeomOwnDstFaces, src, dst, own);
 }
 
 void CGeomInfo::SetChannels(CDependentChannels* src, CDependentChannels* dst, unsigned own)
 {
-    ReleaseChannels(src, dst);
-    m_SrcChannels = src;
-    m_DstChannels = dst;
-    m_Own &= ~unsigned(_GeomOwnSrcChannels | _GeomOwnDstChannels);
-    m_Own |= (own & 1 ? _GeomOwnSrcChannels : 0u) | (own & 2 ? _GeomOwnDstChannels : 0u);
+    SetPair(m_SrcChannels, m_DstChannels, _GeomOwnSrcChannels, _GeomOwnDstChannels, src, dst,
+            own);
 }
 
 int CGeomInfo::GetChannelSize() const

@@ -9,9 +9,7 @@
 
 void CGeomInfo::Init(C3DSceneNode* node, C3DBaseObject* object)
 {
-    ReleasePoints(nullptr, nullptr);
-    ReleaseFaces(nullptr, nullptr);
-    ReleaseChannels(nullptr, nullptr);
+    ReleaseAll();
     m_Own = 0;
     m_Node = node;
     m_Object = object;

@@ -143,9 +143,16 @@ public:
 
 private:
     template <class T> T* Take(T*& slot, unsigned ownBit, bool detach);
-    void ReleasePoints(CPointList* keepA, CPointList* keepB);
-    void ReleaseFaces(CFaceList* keepA, CFaceList* keepB);
-    void ReleaseChannels(CDependentChannels* keepA, CDependentChannels* keepB);
+    /// Releases the owned ones of a source/destination pair (each once), except \p keepA and
+    /// \p keepB.
+    template <class T>
+    void ReleasePair(T* src, T* dst, unsigned srcBit, unsigned dstBit, T* keepA = nullptr,
+                     T* keepB = nullptr);
+    template <class T>
+    void SetPair(T*& srcSlot, T*& dstSlot, unsigned srcBit, unsigned dstBit, T* src, T* dst,
+                 unsigned own);
+    /// Releases every owned list and channel set.
+    void ReleaseAll();
 
     unsigned m_Own = 0;
     C3DScene* m_Scene = nullptr;
