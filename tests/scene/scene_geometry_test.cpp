@@ -266,7 +266,7 @@ TEST(SceneGeometry, NodeSpaceBoxesAndSmallPivotMoves)
     ASSERT_TRUE(node->GetCG(0, worldAfter));
     ExpectNear(worldAfter, worldBefore);
     EXPECT_FALSE(node->CenterPivotOnCG(V3(0.5f, 0.5f, 0.5f), V3(0, 0, 0))); // already there
-    EXPECT_FALSE(parent->CenterPivotOnCG(V3(0, 0, 0), V3(1, 1, 1)));         // no geometry
+    EXPECT_FALSE(parent->CenterPivotOnCG(V3(0, 0, 0), V3(1, 1, 1)));        // no geometry
 }
 
 TEST(SceneGeometry, CopiesKeepMeshInstancesAndCreatorsConvertPatches)
@@ -358,8 +358,7 @@ void BuildGoldenScene(C3DScene& scene)
     C3DSceneNode* a = AddNode(scene, rig, "MeshA", MakeSmallMesh(1, 12));
     Translate(a, 1, 2, 3, 0);
     Translate(a, 4, 5, 6, 10);
-    static_cast<C3DRotateKey*>(a->CreateKey(10, kNodeRotateKey))
-        ->SetRotation(0.5, V3(0, 1, 0));
+    static_cast<C3DRotateKey*>(a->CreateKey(10, kNodeRotateKey))->SetRotation(0.5, V3(0, 1, 0));
     AddNode(scene, a, "MeshB", a->GetBaseObject()->Copy(_CopyInstance));
     AddNode(scene, rig, "Cage", MakeCubePatch());
     auto* curve = new C3DCurve;
@@ -399,8 +398,8 @@ TEST(SceneMeshArchive, GoldenFilePinsTheLayout)
     C3DGeomObject* geom = nullptr;
     for (C3DNodePos pos = loaded.GetFirstNode(0xFFFFFFFF); pos;)
         if (C3DSceneNode* node = loaded.GetNextNode(geom, pos))
-            walked += node->GetName().str() + "(" +
-                      std::to_string(geom ? geom->GetObjectID() : 0) + ") ";
+            walked +=
+                node->GetName().str() + "(" + std::to_string(geom ? geom->GetObjectID() : 0) + ") ";
     EXPECT_EQ(walked, "Rig(0) MeshA(302) MeshB(302) Cage(303) Path(304) Eye(0) Sun(0) ");
     CXArray<C3DSceneNode*> nodes;
     ASSERT_EQ(loaded.GetNodesByMaterial(nullptr, 12, nodes), 2);
