@@ -236,7 +236,7 @@ TEST(SceneGeometry, NodeSpaceBoxesAndSmallPivotMoves)
     // A quarter turn maps the box onto a box: the points' box in node space is the node's
     // world box, and not the local one.
     P3 min, max;
-    ASSERT_TRUE(node->GetBoundingBox(0, min, max, _BBoxPoints | _BoxNodeOnly));
+    ASSERT_TRUE(node->GetBoundingBox(0, min, max, unsigned(_BBoxPoints) | _BoxNodeOnly));
     ASSERT_TRUE(mesh->GetBoundingBox(box, _BBoxPoints | _BBoxNodeSpace, 0, true, node));
     ExpectNear(box.GetMin(), min);
     ExpectNear(box.GetMax(), max);
