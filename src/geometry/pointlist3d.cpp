@@ -111,6 +111,21 @@ bool C3DPointList::MatrixTransform(const C4x4TMatrix<float>& matrix)
     return true;
 }
 
+bool C3DPointList::Translate(const C3DTVector<float>& offset)
+{
+    if (IsEmpty() || !std::isfinite(offset.m_X) || !std::isfinite(offset.m_Y) ||
+        !std::isfinite(offset.m_Z) || (offset.m_X == 0 && offset.m_Y == 0 && offset.m_Z == 0))
+        return false;
+    auto points = GetPointView();
+    for (size_t i = 0; i < points.GetCount(); ++i)
+    {
+        C3DTPoint<float>& p = points[i];
+        p.Set(p.m_X + offset.m_X, p.m_Y + offset.m_Y, p.m_Z + offset.m_Z);
+    }
+    SetFlag(_PointListChanged, true);
+    return true;
+}
+
 bool C3DPointList::SwapCoordinates(unsigned mode)
 {
     int axisA = -1, axisB = -1, mirror = -1;

@@ -389,10 +389,21 @@ bool C3DGeomObject::GetBoundingBox(C3DTBBox<float>& box, unsigned flags, unsigne
         return false;
     if (flags & _BBoxNodeSpace)
     {
-        // The node transform comes with the scene nodes; a box in node space cannot be made
-        // before them.
-        (void)node;
-        return false;
+        if (!node)
+            return false;
+        // A box in node space depends on the node and the time: it never touches the caches.
+        C4x4TMatrix<float> tm;
+        node->GetNodeTM(node->GetScene() ? node->GetScene()->GetTickCount() : 0, tm, true);
+        if ((flags & _BBoxFaces) && m_FaceList && m_PointList)
+        {
+            CGeomInfo info(this);
+            m_FaceList->GetBoundingBox(&info, box, pointFlags, flagMatch, &tm);
+        }
+        else if (m_PointList)
+            m_PointList->GetBoundingBox(box, pointFlags, flagMatch, &tm);
+        else
+            box.SetValid(true);
+        return !box.IsEmpty();
     }
     bool faces = (flags & _BBoxFaces) != 0;
     if (pointFlags != 0) // filtered boxes are not what the caches hold
@@ -424,6 +435,52 @@ bool C3DGeomObject::GetCG(C3DTPoint<float>& center)
     C3DTBBox<float> box;
     GetBoundingBox(box, _BBoxPoints);
     center = box.GetCenter();
+    return true;
+}
+
+// ---------------------------------------------------------------- the scene's view
+
+bool C3DGeomObject::GetObjectBoundingBox(C3DTPoint<float>& min, C3DTPoint<float>& max,
+                                         unsigned flags, unsigned extra)
+{
+    C3DTBBox<float> box;
+    if (!GetBoundingBox(box, flags & (_BBoxFaces | _BBoxPoints), extra, true))
+        return false;
+    min = box.GetMin();
+    max = box.GetMax();
+    return true;
+}
+
+bool C3DGeomObject::GetObjectCG(C3DTPoint<float>& cg)
+{
+    return GetCG(cg);
+}
+
+bool C3DGeomObject::GetUsedMaterials(CMaterialHashMap& used)
+{
+    const CMaterialHashMap* own = GetMaterialsHashMap(true);
+    if (!own)
+        return false;
+    used.Append(*own);
+    return true;
+}
+
+bool C3DGeomObject::FollowsSceneSmoothing(bool mode) const
+{
+    bool inherited = false;
+    if (mode)
+        GetSmoothMode(&inherited);
+    else
+        GetSmoothAngle(&inherited);
+    return inherited;
+}
+
+bool C3DGeomObject::SwapObjectCoordinates(unsigned code)
+{
+    if (IsEmptyObject() || !m_PointList || !m_PointList->SwapCoordinates(code))
+        return false;
+    m_Channels->SwapCoordinates(0xFFFF, code);
+    Invalidate(_InvalidatePoints, true);
     return true;
 }
 

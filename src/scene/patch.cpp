@@ -115,6 +115,12 @@ bool C3DPatch::SetLevel(int level)
     return true;
 }
 
+bool C3DPatch::SetPatchLevel(unsigned level)
+{
+    // An unsigned level above the int range must not wrap to a negative one.
+    return SetLevel(int(std::min<unsigned>(level, unsigned(kMaxLevel))));
+}
+
 C3DBaseObject* C3DPatch::GetFinalObject(bool detach)
 {
     if (IsInvalidate(kUpdatePatch))

@@ -457,31 +457,6 @@ bool C3DSceneNode::SwapTransformations(unsigned code)
     return true;
 }
 
-bool C3DSceneNode::CenterPivotOnCG(const C3DTVector<float>& relative,
-                                   const C3DTVector<float>& offset)
-{
-    if (!m_Object || !m_Object->IsGeomObject())
-        return false;
-    C3DTPoint<float> min, max;
-    if (!m_Object->GetObjectBoundingBox(min, max, _BoxFaces, 0))
-        return false;
-    C3DTVector<float> p(min.m_X + (max.m_X - min.m_X) * relative.m_X + offset.m_X,
-                        min.m_Y + (max.m_Y - min.m_Y) * relative.m_Y + offset.m_Y,
-                        min.m_Z + (max.m_Z - min.m_Z) * relative.m_Z + offset.m_Z);
-    if (std::fabs(p.m_X) < 1e-15f && std::fabs(p.m_Y) < 1e-15f && std::fabs(p.m_Z) < 1e-15f)
-        return false;
-    C4x4TMatrix<float> move;
-    move.SetTranslation(C3DTVector<float>(-p.m_X, -p.m_Y, -p.m_Z));
-    if (!m_Object->MatrixTransform(move))
-        return false;
-    if (GetKeyNbr(kNodePivotKey) == 0)
-        CreateKey(0, kNodePivotKey);
-    for (auto& record : m_Keys)
-        if (record.m_Key->GetClassID() == kNodePivotKey)
-            static_cast<C3DVectorKey*>(record.m_Key.get())->SetVector(p);
-    return true;
-}
-
 // ================================================================ centre and bounds
 
 bool C3DSceneNode::GetCG(int time, C3DTPoint<float>& cg) const

@@ -1,143 +1,274 @@
-// zan3d: the command-line host of the library. For now it runs the demonstration of the
-// foundation: a property bag and a tree of named nodes are archived to a file, read back
-// into new objects and printed.
-#include <3dzan/foundation/customdata.h>
-#include <3dzan/foundation/tree.h>
+// zan3d: the command-line host of the library. For now it runs a demonstration: a small scene
+// is built in code (a hierarchy, a mesh shared by two nodes, a subdivision patch, a material on
+// faces, a camera, a light, animated keys), archived to a file, read back into a new scene and
+// summarised.
+#include <3dzan/animation/keys.h>
 #include <3dzan/foundation/xarchive.h>
-#include <3dzan/foundation/xobject.h>
+#include <3dzan/frame.h>
+#include <3dzan/geometry/channel.h>
+#include <3dzan/geometry/facelist.h>
+#include <3dzan/geometry/pointlist.h>
+#include <3dzan/materials/materials.h>
+#include <3dzan/scene/camera.h>
+#include <3dzan/scene/group.h>
+#include <3dzan/scene/light.h>
+#include <3dzan/scene/patch.h>
+#include <3dzan/scene/scene.h>
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace
 {
-// A tree node with a name and a property bag of its own.
-class CDemoNode : public CTreeNode
+C3DSceneNode* AddNode(C3DScene& scene, C3DSceneNode* parent, const char* name,
+                      C3DBaseObject* object)
 {
-    ZAN_DECLARE_DYNCREATE(CDemoNode)
-public:
-    CDemoNode() = default;
-    explicit CDemoNode(const char* name) : m_Name(name) {}
-    CXTString GetDisplayName() const override { return m_Name; }
-    void Serialize(CXArchive& ar) override
+    auto* node = new C3DSceneNode;
+    node->SetName(name);
+    node->SetObject(object);
+    if (!scene.AddNode(parent, node))
     {
-        CTreeNode::Serialize(ar);
-        if (ar.IsStoring())
-            ar << m_Name;
-        else
-            ar >> m_Name;
-        m_Values.Serialize(ar);
+        const std::string nodeName = node->GetName().str();
+        node->Delete();
+        throw CXException("cannot add the node " + nodeName + " to the scene");
     }
-    CXTString m_Name;
-    CCustomData m_Values;
-};
-ZAN_IMPLEMENT_DYNCREATE(CDemoNode, CTreeNode)
-
-CDemoNode* AddNode(CTree& tree, CTreeNode* parent, const char* name, unsigned kind)
-{
-    auto* node = new CDemoNode(name);
-    node->m_Values.SetUInt(ZanTag("KIND"), kind);
-    tree.InsertNode(node, parent);
     return node;
 }
 
-void BuildDemo(CCustomData& bag, CTree& tree)
+// A box of six quadrangles from (0, 0, 0) to \p size, with texture coordinates; the top and
+// bottom faces get \p topMaterial.
+C3DObject* MakeBox(float sx, float sy, float sz, unsigned topMaterial)
 {
-    bag.SetString(ZanTag("NAME"), "Demonstration scene");
-    bag.SetUInt(ZanTag("UNIT"), 3);
-    bag.SetDouble(ZanTag("SCAL"), 2.54);
-    bag.SetBool(ZanTag("SMTH"), true);
-    CXArray<CXTString> folders;
-    folders.Add("textures/");
-    folders.Add("maps/wood/");
-    bag.SetStringArray(ZanTag("TXPT"), folders);
-    const unsigned char thumbnail[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A};
-    bag.SetBytes(ZanTag("THMB"), thumbnail, sizeof thumbnail);
-    CCustomData& view = bag.CreateCustomData(ZanTag("VIEW"));
-    view.SetFloat(ZanTag("FOV "), 0.785398f);
-    view.SetInt(ZanTag("MODE"), 2);
-
-    auto* root = new CDemoNode("Scene");
-    tree.SetRoot(root);
-    CDemoNode* house = AddNode(tree, root, "House", 8);
-    AddNode(tree, house, "Walls", 1);
-    AddNode(tree, house, "Roof", 1);
-    CDemoNode* door = AddNode(tree, house, "Door", 1);
-    door->m_Values.SetString(ZanTag("MATL"), "Oak");
-    AddNode(tree, root, "Camera", 32);
-    AddNode(tree, root, "Sun", 64);
+    auto* mesh = new C3DObject;
+    auto* points = C3DPointList::Create();
+    points->SetSize(8);
+    for (int i = 0; i < 8; ++i)
+        (*points)[i].Set(i & 1 ? sx : 0.f, i & 2 ? sy : 0.f, i & 4 ? sz : 0.f);
+    const int quads[] = {0, 2, 3, 1, 4, 5, 7, 6, 0, 1, 5, 4, 2, 6, 7, 3, 1, 3, 7, 5, 0, 4, 6, 2};
+    auto* faces = C3DFaceList::Create();
+    faces->AddFaces(quads, 6, 4, 8);
+    faces->SetFaceMaterial(0, topMaterial);
+    faces->SetFaceMaterial(1, topMaterial);
+    mesh->SetPointList(points, true);
+    mesh->SetFaceList(faces, true);
+    auto* uv = static_cast<CUVWChannel*>(CChannel::Create(_ChannelUVW, kZanNone));
+    uv->GetUVWPointList()->SetSize(8);
+    for (int i = 0; i < 8; ++i)
+        (*uv->GetUVWPointList())[i] = CUVWPoint(float(i & 1), float((i >> 1) & 1), 0);
+    uv->GetFaceList()->SetSize(*faces);
+    mesh->AddChannel(uv);
+    return mesh;
 }
 
-void PrintTree(const CTree& tree)
+// A pyramid control mesh: a square base and four triangles.
+C3DPatch* MakePyramidPatch()
 {
-    for (const CTreeNode* node = tree.GetFirstNode(); node; node = tree.GetNextNode(node))
+    auto* patch = new C3DPatch;
+    auto* points = C3DPointList::Create();
+    points->SetSize(5);
+    (*points)[0].Set(-1, -1, 0);
+    (*points)[1].Set(1, -1, 0);
+    (*points)[2].Set(1, 1, 0);
+    (*points)[3].Set(-1, 1, 0);
+    (*points)[4].Set(0, 0, 1.5f);
+    const int indices[] = {0, 3, 2, 1, 0, 1, 4, 1, 2, 4, 2, 3, 4, 3, 0, 4};
+    const unsigned counts[] = {4, 3, 3, 3, 3};
+    auto* faces = C3DFaceList::Create();
+    faces->AddFaces(indices, counts, 5, 5);
+    patch->SetPointList(points, true);
+    patch->SetFaceList(faces, true);
+    return patch;
+}
+
+void BuildDemoScene(C3DScene& scene)
+{
+    scene.SetUnit(_UnitMeter);
+    C3DMaterial* roof = scene.CreateNewMaterial();
+    roof->SetName("Roof tiles");
+    roof->SetDiffuseColor(0, CRGBColor(150, 40, 30, 255));
+
+    C3DSceneNode* street = AddNode(scene, nullptr, "Street", new C3DGroup);
+    C3DSceneNode* house =
+        AddNode(scene, street, "House", MakeBox(4, 3, 2.5f, roof->GetMaterialID()));
+    // The neighbour is the same house (an instance), moved along the street.
+    C3DSceneNode* neighbour =
+        AddNode(scene, street, "Neighbour", house->GetBaseObject()->Copy(_CopyInstance));
+    static_cast<C3DVectorKey*>(neighbour->CreateKey(0, kNodeTranslateKey))
+        ->SetVector(C3DTVector<float>(6, 0, 0));
+    C3DSceneNode* tree = AddNode(scene, house, "Tree", MakePyramidPatch());
+    static_cast<C3DVectorKey*>(tree->CreateKey(0, kNodeTranslateKey))
+        ->SetVector(C3DTVector<float>(-2, 1, 0));
+
+    // A spinning weathervane: translation and rotation keys over one second.
+    C3DSceneNode* vane = AddNode(scene, house, "Weathervane", new C3DDummy);
+    static_cast<C3DVectorKey*>(vane->CreateKey(0, kNodeTranslateKey))
+        ->SetVector(C3DTVector<float>(2, 1.5f, 2.5f));
+    static_cast<C3DVectorKey*>(vane->CreateKey(4800, kNodeTranslateKey))
+        ->SetVector(C3DTVector<float>(2, 1.5f, 3.0f));
+    static_cast<C3DRotateKey*>(vane->CreateKey(0, kNodeRotateKey))
+        ->SetRotation(0, C3DTVector<float>(0, 0, 1));
+    static_cast<C3DRotateKey*>(vane->CreateKey(4800, kNodeRotateKey))
+        ->SetRotation(3.14159265, C3DTVector<float>(0, 0, 1));
+
+    auto* camera = new C3DCamera;
+    camera->SetFov(0.8);
+    C3DSceneNode* eye = AddNode(scene, nullptr, "Camera", camera);
+    static_cast<C3DVectorKey*>(eye->CreateKey(0, kNodeTranslateKey))
+        ->SetVector(C3DTVector<float>(5, -12, 4));
+    auto* sun = new C3DLight;
+    sun->SetColor(CRGBColor(255, 244, 214, 255));
+    AddNode(scene, nullptr, "Sun", sun);
+}
+
+const char* KindName(unsigned kind)
+{
+    switch (kind)
     {
-        const auto* demo = static_cast<const CDemoNode*>(node);
-        std::printf("  %*s%s (%s, kind %u)\n", int(2 * node->GetDepth()), "",
-                    demo->m_Name.c_str(), node->GetRuntimeClassDescriptor()->m_ClassName,
-                    demo->m_Values.GetUInt(ZanTag("KIND")));
+    case _ObjectKindPolygonal:
+        return "mesh";
+    case _ObjectKindCurve:
+        return "curve";
+    case _ObjectKindPatch:
+        return "patch";
+    case _ObjectKindGroup:
+        return "group";
+    case _ObjectKindDummy:
+        return "dummy";
+    case _ObjectKindCamera:
+        return "camera";
+    case _ObjectKindLight:
+        return "light";
+    default:
+        return "no object";
     }
 }
 
-int RunDemo(const char* path)
+void PrintSummary(C3DScene& scene)
 {
-    CCustomData bag;
-    CTree tree;
-    BuildDemo(bag, tree);
+    std::printf("Scene tree:\n");
+    C3DBaseObject* object = nullptr;
+    for (C3DNodePos pos = scene.GetFirstNode(0xFFFFFFFF, _IterNoObject); pos;)
+    {
+        C3DSceneNode* node = scene.GetNextNode(object, pos);
+        if (!node)
+            break;
+        std::string line = std::string(2 * (node->GetDepth() - 1), ' ') + node->GetName().str() +
+                           " [" + KindName(node->GetObjectKindOf()) + "]";
+        if (C3DGeomObject* geom = node->GetGeomObject())
+        {
+            line += " " + std::to_string(geom->GetPointNbr()) + " points, " +
+                    std::to_string(geom->GetFaceNbr()) + " faces";
+            if (C3DBaseObject* final = node->GetFinalObject(); final && final != geom)
+                line += " (drawn: " + std::to_string(final->GetObjectFaceNbr()) + " faces)";
+            CMaterialHashMap used;
+            if (geom->GetUsedMaterials(used))
+            {
+                line += ", materials";
+                for (unsigned slot = used.GetFirst(); slot != kZanNone;)
+                {
+                    unsigned id = 0, count = 0;
+                    used.GetNext(slot, id, count);
+                    const C3DMaterial* material = scene.GetMaterialByID(id);
+                    line += " " +
+                            (material ? "\"" + material->GetName().str() + "\""
+                                      : std::string("#") + std::to_string(id)) +
+                            "×" + std::to_string(count);
+                }
+            }
+        }
+        if (object && object->IsInstanciated())
+            line += ", instance (object " + std::to_string(object->GetObjectID()) + " shared by " +
+                    std::to_string(object->GetInstanceNbr()) + " nodes)";
+        if (unsigned keys = node->GetKeyNbr(); keys)
+        {
+            CTimeRange range = node->GetTimeRange(0);
+            line += ", keys: " + std::to_string(node->GetKeyNbr(kNodeTranslateKey)) +
+                    " translation, " + std::to_string(node->GetKeyNbr(kNodeRotateKey)) +
+                    " rotation, ticks " + std::to_string(range.GetStart()) + ".." +
+                    std::to_string(range.GetEnd());
+        }
+        std::printf("  %s\n", line.c_str());
+    }
+    std::printf("Materials: %u\n", scene.GetMaterialTable().GetCount());
+    std::printf("Counts (as drawn): %d points, %d faces\n", scene.GetPointNbr(),
+                scene.GetFaceNbr());
+    C3DTPoint<float> min, max;
+    if (scene.GetRoot()->GetBoundingBox(0, min, max, _BoxFaces))
+        std::printf("Bounding box: (%.3g, %.3g, %.3g) - (%.3g, %.3g, %.3g)\n", min.m_X, min.m_Y,
+                    min.m_Z, max.m_X, max.m_Y, max.m_Z);
+    else
+        std::printf("Bounding box: none\n");
+}
 
+int RunDemo(const std::string& path)
+{
+    C3DScene scene;
+    BuildDemoScene(scene);
     {
         CXDiskFile file;
-        if (!file.Open(path, CXDiskFile::modeWrite))
+        if (!file.Open(path.c_str(), CXDiskFile::modeWrite))
         {
-            std::fprintf(stderr, "zan3d: cannot create %s: %s\n", path, std::strerror(errno));
+            std::fprintf(stderr, "zan3d: cannot create %s: %s\n", path.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         CXArchive ar(&file, CXArchive::store);
-        bag.Serialize(ar);
-        tree.Serialize(ar);
+        scene.Serialize(ar);
         ar.Close();
         if (!file.Close())
         {
-            std::fprintf(stderr, "zan3d: cannot write %s\n", path);
+            std::fprintf(stderr, "zan3d: cannot write %s\n", path.c_str());
             return 1;
         }
     }
 
-    CCustomData bagRead;
-    CTree treeRead;
+    C3DScene loaded;
     uint64_t size = 0;
     {
         CXDiskFile file;
-        if (!file.Open(path, CXDiskFile::modeRead))
+        if (!file.Open(path.c_str(), CXDiskFile::modeRead))
         {
-            std::fprintf(stderr, "zan3d: cannot open %s: %s\n", path, std::strerror(errno));
+            std::fprintf(stderr, "zan3d: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
             return 1;
         }
         size = file.GetRemaining();
         CXArchive ar(&file, CXArchive::load);
-        bagRead.Serialize(ar);
-        treeRead.Serialize(ar);
+        loaded.Serialize(ar);
     }
+    std::printf("Archived the demonstration scene to %s (%llu bytes) and read it back.\n\n",
+                path.c_str(), (unsigned long long)size);
+    PrintSummary(loaded);
 
-    std::printf("Archived to %s (%llu bytes) and read back.\n\n", path, (unsigned long long)size);
-    CXTString dump;
-    bagRead.DumpCustomData(dump, 1);
-    std::printf("Property bag (%d values, checksum %08X):\n%s\n", bagRead.GetCount(),
-                bagRead.GetChecksum(), dump.c_str());
-    std::printf("Tree (%zu nodes):\n", size_t(treeRead.GetNodeNbr()));
-    PrintTree(treeRead);
-
-    bool same = bagRead == bag && treeRead.GetNodeNbr() == tree.GetNodeNbr();
+    const bool same = loaded.GetChildCount() == scene.GetChildCount() &&
+                      loaded.GetPointNbr() == scene.GetPointNbr() &&
+                      loaded.GetFaceNbr() == scene.GetFaceNbr();
     std::printf("\nRead back %s what was written.\n", same ? "exactly" : "NOT");
     return same ? 0 : 2;
 }
 
-void Usage()
+// A fresh file in the temporary folder, for a demonstration without a file argument.
+std::string TemporaryPath()
 {
-    std::printf("usage: zan3d demo [file]    archive a property bag and a tree, read them back\n"
-                "       zan3d --help\n");
+    const char* folder = std::getenv("TMPDIR");
+    std::string path = std::string(folder && *folder ? folder : "/tmp") + "/zan3d-demo-XXXXXX";
+    int fd = mkstemp(path.data());
+    if (fd < 0)
+        return {};
+    close(fd);
+    return path;
+}
+
+void Usage(std::FILE* out)
+{
+    std::fprintf(out, "usage: zan3d demo [file]    build a small scene, archive it to the file\n"
+                      "                            (a temporary file by default), read it back\n"
+                      "                            and summarise it\n"
+                      "       zan3d --help\n");
 }
 } // namespace
 
@@ -146,22 +277,35 @@ int main(int argc, char** argv)
     std::string command = argc > 1 ? argv[1] : "demo";
     if (command == "--help" || command == "-h")
     {
-        Usage();
+        Usage(stdout);
         return 0;
     }
-    if (command != "demo")
+    if (command != "demo" || argc > 3)
     {
-        Usage();
+        std::fprintf(stderr, "zan3d: unknown command '%s'\n", command.c_str());
+        Usage(stderr);
         return 1;
     }
-    std::string path = argc > 2 ? argv[2] : "zan3d-demo.zan";
+    bool temporary = argc <= 2;
+    std::string path = temporary ? TemporaryPath() : std::string(argv[2]);
+    if (path.empty())
+    {
+        std::fprintf(stderr, "zan3d: cannot create a temporary file: %s\n", std::strerror(errno));
+        return 1;
+    }
+    // No plug-ins and no viewer commands: the demonstration needs neither.
+    Init3DZan(_InitNoCommandNames | _InitNoPlugins);
+    int result = 1;
     try
     {
-        return RunDemo(path.c_str());
+        result = RunDemo(path);
     }
     catch (const CXException& e)
     {
-        std::fprintf(stderr, "zan3d: %s\n", e.what());
-        return 1;
+        std::fprintf(stderr, "zan3d: %s: %s\n", path.c_str(), e.what());
     }
+    Close3DZan(_InitNoPlugins);
+    if (temporary)
+        std::remove(path.c_str());
+    return result;
 }

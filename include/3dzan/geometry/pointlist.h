@@ -424,6 +424,10 @@ class ZAN_API C3DPointList : public CTypedPointList<C3DTPoint<float>>
     /// \return false, with nothing changed, when every element of \p matrix is within 0.005 of
     ///         the identity's.
     bool MatrixTransform(const C4x4TMatrix<float>& matrix);
+    /// \brief Moves every point by \p offset. Unlike MatrixTransform there is no tolerance:
+    ///        any move, however small, is applied (pivot moves need this).
+    /// \return false, with nothing changed, for a zero or non-finite offset or an empty list.
+    bool Translate(const C3DTVector<float>& offset);
     /// \brief Exchanges and negates axes of every point as the swap code \p mode says
     ///        (see GetXYZSwap). \return false, with nothing changed, for a code it rejects.
     bool SwapCoordinates(unsigned mode);

@@ -24,9 +24,11 @@
 /// A curve appends its material ID (u32). Loading reads everything aside and replaces the
 /// object's content only when the whole archive was read.
 ///
-/// Operations that need the scene (C3DSceneNode, C3DScene) read it through the base object;
-/// until the scene classes exist, values that come from the scene come from the library
-/// defaults (scenedefaults.h).
+/// *The scene's view.* The scene and its nodes reach the geometry only through the base
+/// object's virtuals (GetObjectBoundingBox, GetObjectCG, GetObjectPointNbr, GetObjectFaceNbr,
+/// GetUsedMaterials, FollowsSceneSmoothing, SwapObjectCoordinates); the geometric object
+/// answers them from its lists. Values that come from the scene (smoothing) are read through
+/// the object's scene, or from the library defaults (scenedefaults.h) without one.
 #pragma once
 
 #include <3dzan/foundation/hashmap.h>
@@ -168,10 +170,12 @@ public:
     ///        \p flagMatch when \p pointFlags is not 0.
     ///
     /// Unfiltered boxes (\p pointFlags 0) are cached until the points or faces change; a
-    /// filtered box is always computed. _BBoxNodeSpace needs a node and its transform: until
-    /// scene nodes exist it gives false.
+    /// filtered box is always computed. With _BBoxNodeSpace every point is first transformed
+    /// by the world matrix of \p node at the scene's current time (the node's own scene, time
+    /// 0 for a detached node); such a box neither reads nor fills the caches.
     /// \return whether the box holds a point; false with an empty box for an empty object
-    ///         (flag 16), for \p flags without bit 1 or 2, and in the cases above.
+    ///         (flag 16), for \p flags without bit 1 or 2, for _BBoxNodeSpace without a node,
+    ///         and in the cases above.
     bool GetBoundingBox(C3DTBBox<float>& box, unsigned flags, unsigned pointFlags = 0,
                         bool flagMatch = true, C3DSceneNode* node = nullptr);
     /// \brief The same, giving the two corners.
@@ -181,6 +185,33 @@ public:
     /// \brief The centre of the box of all points (not the mean of the points).
     /// \return false without a point list.
     bool GetCG(C3DTPoint<float>& center);
+    /// \}
+
+    /// \name The scene's view of the geometry (C3DBaseObject virtuals)
+    /// \{
+    /// \brief GetBoundingBox with \p flags (bits 0x1 and 0x2 only) and \p extra as the point
+    ///        flags (matched with true). \return false, \p min and \p max untouched, when
+    ///        there is no box.
+    bool GetObjectBoundingBox(C3DTPoint<float>& min, C3DTPoint<float>& max, unsigned flags,
+                              unsigned extra) override;
+    /// \brief GetCG; false, \p cg untouched, without a point list.
+    bool GetObjectCG(C3DTPoint<float>& cg) override;
+    int GetObjectPointNbr() const override { return GetPointNbr(); }
+    int GetObjectFaceNbr() const override { return GetFaceNbr(); }
+    /// \brief Adds the contents of GetMaterialsHashMap (brought up to date first) to
+    ///        \p used. \return false, \p used unchanged, without a face list.
+    bool GetUsedMaterials(CMaterialHashMap& used) override;
+    /// \brief The "inherited" answer of GetSmoothAngle (\p mode false) or GetSmoothMode
+    ///        (\p mode true).
+    bool FollowsSceneSmoothing(bool mode) const override;
+    /// \brief Swaps the points (C3DPointList::SwapCoordinates) and every channel (type mask
+    ///        0xFFFF), then invalidates with 1. \return false, nothing changed, without a
+    ///        point list, for an empty object or a code the point list rejects.
+    bool SwapObjectCoordinates(unsigned code) override;
+    /// \}
+
+    /// \name Checks
+    /// \{
     /// \brief The point list's checksum plus the face list's (0 for a missing list); with
     ///        bit 16 in \p flags, plus the lists of every channel without flags 0x9.
     ///

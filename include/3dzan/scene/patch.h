@@ -40,6 +40,9 @@ public:
     ///        object when \p level differs from the current one.
     /// \return whether a new final object was built.
     bool SetLevel(int level);
+    /// \brief SetLevel with \p level (levels above 8 are taken as 8): what the scene's
+    ///        SetPatchLevel calls on each patch. \return whether a new final object was built.
+    bool SetPatchLevel(unsigned level) override;
     /// \brief The level of the current final object, -1 when there is none.
     int GetLevel() const { return m_Level; }
 

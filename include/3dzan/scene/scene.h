@@ -251,6 +251,9 @@ public:
     /// \brief The cursor's node (its object in \p object) and moves the cursor on; null (and
     ///        a null object) when it is exhausted.
     C3DSceneNode* GetNextNode(C3DBaseObject*& object, C3DNodePos& pos) const;
+    /// \brief The same with the node's object as a geometric object: null when the node's
+    ///        object is not geometric (the node is still returned and the cursor moves on).
+    C3DSceneNode* GetNextNode(C3DGeomObject*& object, C3DNodePos& pos) const;
     C3DSceneNode* GetNextNode(C3DNodePos& pos) const;
     /// \}
 

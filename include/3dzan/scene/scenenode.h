@@ -33,6 +33,7 @@ class C3DScene;
 class C3DSceneNode;
 class C3DFilter;
 class C3DObjectCreator;
+class C3DGeomObject;
 template <class T> class C3DTPoint;
 template <class T> class C3DTVector;
 
@@ -202,6 +203,9 @@ public:
     C3DBaseObject* GetBaseObject(int time = 0) const;
     /// \brief The object's final object (what is drawn); null without object.
     C3DBaseObject* GetFinalObject(int time = 0) const;
+    /// \brief The object when it is geometric (a mesh, a curve or a patch, not its final
+    ///        object); null otherwise or without object (the time is not used).
+    C3DGeomObject* GetGeomObject(int time = 0) const;
     bool IsGeomObject() const { return m_Object && m_Object->IsGeomObject(); }
     /// \brief The object's kind; 0 without object.
     unsigned GetObjectKindOf() const { return m_Object ? unsigned(m_Object->GetKindOf()) : 0; }
@@ -270,7 +274,12 @@ public:
     bool SwapTransformations(unsigned code);
     /// \brief Moves the pivot to min + (max − min) × \p relative + \p offset of the object's
     ///        box, moving the points the other way so that the world look stays the same.
-    /// \return false, nothing changed, without a box or when that point is the origin.
+    /// The points are translated directly, so that even a move far below the tolerance of
+    /// MatrixTransform is applied. Every pivot key of the node grows by the move (a pivot key
+    /// at time 0 is made first when there is none), so that repeated moves keep the world look
+    /// too. A shared object moves for every node that carries it.
+    /// \return false, nothing changed, without a geometric object with points, without a box
+    ///         or when that point is the origin.
     bool CenterPivotOnCG(const C3DTVector<float>& relative, const C3DTVector<float>& offset);
     /// \}
 
