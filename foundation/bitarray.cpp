@@ -1,4 +1,7 @@
 #include <3dzan/foundation/bitarray.h>
+
+#include <algorithm>
+#include <iterator>
 #include <3dzan/foundation/xarchive.h>
 
 #include <bit>
@@ -81,12 +84,22 @@ void COffsetArray::Serialize(CXArchive& ar, uint64_t limit)
         return;
     }
     uint64_t count = ar.ReadCount(8, 0xFFFFFFFFu);
-    std::vector<uint64_t> loaded(count);
-    ar.ReadArray(loaded.data(), count);
-    for (uint64_t offset : loaded)
-        if (offset >= limit)
-            throw CXArchiveException(CXArchiveException::_BadValue,
-                                     "record offset " + std::to_string(offset) +
-                                         " outside a buffer of " + std::to_string(limit));
+    // Read through a small buffer rather than into a zero-filled vector: large lists would
+    // otherwise pass over their memory twice.
+    std::vector<uint64_t> loaded;
+    loaded.reserve(size_t(count));
+    uint64_t batch[2048];
+    for (uint64_t done = 0; done < count;)
+    {
+        size_t n = size_t(std::min<uint64_t>(count - done, std::size(batch)));
+        ar.ReadArray(batch, n);
+        for (size_t i = 0; i < n; ++i)
+            if (batch[i] >= limit)
+                throw CXArchiveException(CXArchiveException::_BadValue,
+                                         "record offset " + std::to_string(batch[i]) +
+                                             " outside a buffer of " + std::to_string(limit));
+        loaded.insert(loaded.end(), batch, batch + n);
+        done += n;
+    }
     m_Offsets.swap(loaded);
 }

@@ -1142,7 +1142,13 @@ void CElementArray::Serialize(CXArchive& ar)
         // Trivially copyable elements are archived as their bytes: the load writes every byte,
         // so building them first would only be a second pass over a block this size.
         if (!fresh.m_Trivial)
-            fresh.ConstructAt(fresh.m_Data, size_t(count));
+        {
+            // A mapped block comes from the kernel zero-filled: only the construction is left.
+            if (size_t(count) * fresh.m_ElementSize >= kMapThreshold)
+                fresh.m_Methods->ConstructElements(fresh.m_Data, size_t(count));
+            else
+                fresh.ConstructAt(fresh.m_Data, size_t(count));
+        }
         fresh.m_Size = fresh.m_Constructed = int(count);
         methods->SerializeElements(ar, fresh.m_Data, size_t(count));
     }

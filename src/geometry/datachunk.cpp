@@ -116,19 +116,6 @@ const void* CDataChunk::GetData(unsigned id, unsigned index) const
     return const_cast<CDataChunk*>(this)->GetData(id, index);
 }
 
-void* CDataChunk::GetMainData(unsigned index)
-{
-    if (!m_MainArray || index >= unsigned(m_MainArray->GetSize()))
-        return nullptr;
-    return static_cast<uint8_t*>(m_MainArray->GetData()) +
-           size_t(index) * m_MainArray->GetSizeOfElement();
-}
-
-const void* CDataChunk::GetMainData(unsigned index) const
-{
-    return const_cast<CDataChunk*>(this)->GetMainData(index);
-}
-
 unsigned CDataChunk::GetSizeOfDataChunk(unsigned id) const
 {
     CElementArray* array = FindArray(id);

@@ -578,12 +578,6 @@ void CFaceList::Inherit(const CFaceList& src)
 
 // ---------------------------------------------------------------- face flags
 
-unsigned CFaceList::GetFaceFlags(unsigned index) const
-{
-    const unsigned* property = PropertyAt(index);
-    return property ? *property : 0;
-}
-
 void CFaceList::SetFaceFlags(unsigned index, unsigned flags, bool set)
 {
     if (unsigned* property = PropertyAt(index))

@@ -58,8 +58,17 @@ public:
     void* GetData(unsigned id, unsigned index);
     const void* GetData(unsigned id, unsigned index) const;
     /// \brief Element \p index of the main chunk; null without one or out of range.
-    void* GetMainData(unsigned index);
-    const void* GetMainData(unsigned index) const;
+    void* GetMainData(unsigned index)
+    {
+        if (!m_MainArray || index >= unsigned(m_MainArray->GetSize()))
+            return nullptr;
+        return static_cast<uint8_t*>(m_MainArray->GetData()) +
+               size_t(index) * m_MainArray->GetSizeOfElement();
+    }
+    const void* GetMainData(unsigned index) const
+    {
+        return const_cast<CDataChunk*>(this)->GetMainData(index);
+    }
     /// \brief Id of the main chunk, 0xFFFFFFFF when there is none.
     unsigned GetMainChunkID() const { return m_MainID; }
     /// \brief Element size in bytes of a chunk, 0 when absent.

@@ -245,7 +245,11 @@ public:
 
     /// \name Face flags
     /// \{
-    unsigned GetFaceFlags(unsigned index) const;
+    unsigned GetFaceFlags(unsigned index) const
+    {
+        const unsigned* property = PropertyAt(index);
+        return property ? *property : 0;
+    }
     void SetFaceFlag(unsigned index, _FACE_PROPERTIES flag, bool set)
     {
         SetFaceFlags(index, unsigned(flag), set);
