@@ -14,6 +14,7 @@
 /// CanBeRecomputed (they are not archived) and override MatrixTransform and SwapCoordinates.
 #pragma once
 
+#include <3dzan/animation/math.h>
 #include <3dzan/foundation/customdata.h>
 #include <3dzan/foundation/hashmap.h>
 #include <3dzan/foundation/xarray.h>
@@ -35,7 +36,6 @@ class CWeightPointList;
 class CWeightFaceList;
 class C3DVectorList;
 class CNormalFaceList;
-template <class T> class C4x4TMatrix;
 
 /// \brief Channel types: bit values, so that masks select several types.
 enum _Channel3DType : unsigned

@@ -22,6 +22,7 @@
 /// The neighbourhood queries read them; see the "Topology graphs" group of CFaceList.
 #pragma once
 
+#include <3dzan/animation/math.h>
 #include <3dzan/foundation/xarray.h>
 #include <3dzan/foundation/xobject.h>
 #include <3dzan/geometry/faces.h>
@@ -35,7 +36,6 @@ class CPointList;
 class C3DGeomObject;
 class CChannel;
 template <class T> class C3DTBBox;
-template <class T> class C4x4TMatrix;
 
 /// \brief List-level flags of a face list.
 enum _FACELIST_PROPERTIES : unsigned

@@ -265,7 +265,7 @@ public:
 
 // ================================================================ 3D points and vectors
 
-template <class T> class C3DTVector;
+template <class T> class ZAN_API C3DTVector;
 
 /// \brief A 3D point: flags, x, y, z (float, double or int). Dimension 3 as a C4DPoint.
 template <class T> class ZAN_API C3DTPoint : public CPt

@@ -21,14 +21,13 @@
 /// archive recreates.
 #pragma once
 
+#include <3dzan/animation/math.h>
 #include <3dzan/foundation/customdata.h>
 #include <3dzan/foundation/xobject.h>
 #include <3dzan/foundation/xstring.h>
 
 #include <cstdint>
 
-template <class T> class C4x4TMatrix;
-template <class T> class C3DTPoint;
 class CMaterialHashMap;
 class C3DScene;
 class C3DObjectCreator;

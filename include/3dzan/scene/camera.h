@@ -3,13 +3,12 @@
 ///        view matrices and a display mesh built on demand.
 #pragma once
 
+#include <3dzan/animation/math.h>
 #include <3dzan/scene/baseobject.h>
 #include <3dzan/scene/displaymesh.h>
 
 #include <memory>
 
-template <class T> class C3DTPoint;
-template <class T> class C3DTVector;
 class C3DObject;
 
 /// \brief Projections of a camera.

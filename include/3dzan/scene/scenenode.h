@@ -23,6 +23,7 @@
 /// object in full.
 #pragma once
 
+#include <3dzan/animation/math.h>
 #include <3dzan/animation/keyframable.h>
 #include <3dzan/foundation/customdata.h>
 #include <3dzan/foundation/hashmap.h>
@@ -34,8 +35,6 @@ class C3DSceneNode;
 class C3DFilter;
 class C3DObjectCreator;
 class C3DGeomObject;
-template <class T> class C3DTPoint;
-template <class T> class C3DTVector;
 
 /// \brief Node flags.
 enum _SCENE_NODE_FLAGS : unsigned
