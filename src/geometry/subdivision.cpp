@@ -59,6 +59,34 @@ bool BuildChildren(const CFaceList& faces, int corners, unsigned pointCount, CFa
     return out.CopyFacesData(0, faces, parent.data(), unsigned(parent.size()));
 }
 
+// The corners of child \p k of a face with corners \p v and side edges \p e: corner children
+// (k < corners) join their corner, the edge point after it and, for quadrangles, the face
+// point and the edge point before; Loop's middle child (k == 3) joins the three edge points.
+void ChildCorners(int corners, const int* v, const int* e, int edgeBase, int facePoint, int k,
+                  int* c)
+{
+    if (corners == 3)
+    {
+        if (k < 3)
+        {
+            c[0] = v[k];
+            c[1] = edgeBase + e[k];
+            c[2] = edgeBase + e[(k + 2) % 3];
+        }
+        else
+        {
+            c[0] = edgeBase + e[0];
+            c[1] = edgeBase + e[1];
+            c[2] = edgeBase + e[2];
+        }
+        return;
+    }
+    c[0] = v[k];
+    c[1] = edgeBase + e[k];
+    c[2] = facePoint;
+    c[3] = edgeBase + e[(k + 3) % 4];
+}
+
 // Linear means of generic points: out[target] = mean of the listed sources.
 void SetMean(CPointView<CPt>& out, const CPointView<const CPt>& in, const int* sources, int count,
              size_t target)
@@ -293,35 +321,13 @@ bool CSubdivider::Subdivide(const C3DPointList& points, const CFaceList& faces,
         const int edgeBase = pointCount;
         const int faceBase = pointCount + int(edgeCount);
         const int* sideEdge = sides.sideEdge.data();
-        bool built = BuildChildren(
-            faces, corners, unsigned(total), outFaces,
-            [&](size_t f, int k, int* c)
-            {
-                const int* v = idx.data() + f * size_t(corners);
-                const int* e = sideEdge + f * size_t(corners);
-                if (m_Scheme == _Loop)
-                {
-                    if (k < 3)
-                    {
-                        c[0] = v[k];
-                        c[1] = edgeBase + e[k];
-                        c[2] = edgeBase + e[(k + 2) % 3];
-                    }
-                    else
-                    {
-                        c[0] = edgeBase + e[0];
-                        c[1] = edgeBase + e[1];
-                        c[2] = edgeBase + e[2];
-                    }
-                }
-                else
-                {
-                    c[0] = v[k];
-                    c[1] = edgeBase + e[k];
-                    c[2] = faceBase + int(f);
-                    c[3] = edgeBase + e[(k + 3) % 4];
-                }
-            });
+        bool built = BuildChildren(faces, corners, unsigned(total), outFaces,
+                                   [&](size_t f, int k, int* c)
+                                   {
+                                       ChildCorners(corners, idx.data() + f * size_t(corners),
+                                                    sideEdge + f * size_t(corners), edgeBase,
+                                                    faceBase + int(f), k, c);
+                                   });
         if (!built)
             return false;
         m_PointCount = pointCount;
@@ -379,21 +385,9 @@ bool CSubdivider::SubdivideCornerAttribute(const CPointList& attrPoints,
         return BuildChildren(attrFaces, corners, unsigned(total), outFaces,
                              [&](size_t f, int k, int* c)
                              {
-                                 const int* v = idx.data() + f * size_t(corners);
-                                 const int* e = sideEdge + f * size_t(corners);
-                                 if (m_Scheme == _Loop)
-                                 {
-                                     c[0] = k < 3 ? v[k] : edgeBase + e[0];
-                                     c[1] = edgeBase + e[k < 3 ? k : 1];
-                                     c[2] = edgeBase + e[k < 3 ? (k + 2) % 3 : 2];
-                                 }
-                                 else
-                                 {
-                                     c[0] = v[k];
-                                     c[1] = edgeBase + e[k];
-                                     c[2] = faceBase + int(f);
-                                     c[3] = edgeBase + e[(k + 3) % 4];
-                                 }
+                                 ChildCorners(corners, idx.data() + f * size_t(corners),
+                                              sideEdge + f * size_t(corners), edgeBase,
+                                              faceBase + int(f), k, c);
                              });
     }
     catch (const std::bad_alloc&)

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scene_test_helpers.h"
+
 #include <algorithm>
 #include <set>
 #include <string>
@@ -32,21 +34,8 @@ namespace
 using P3 = C3DTPoint<float>;
 using V3 = C3DTVector<float>;
 
-struct CSceneHolder
-{
-    void operator()(C3DScene* scene) const { scene->Delete(); }
-};
-using ScenePtr = std::unique_ptr<C3DScene, CSceneHolder>;
-
-C3DSceneNode* AddNode(C3DScene& scene, C3DSceneNode* parent, const char* name,
-                      C3DBaseObject* object)
-{
-    auto* node = new C3DSceneNode;
-    node->SetName(name);
-    node->SetObject(object);
-    EXPECT_TRUE(scene.AddNode(parent, node));
-    return node;
-}
+using zantest::AddNode;
+using zantest::ScenePtr;
 
 void Translate(C3DSceneNode* node, float x, float y, float z, int time = 0)
 {

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scene_test_helpers.h"
+
 #include <algorithm>
 #include <random>
 #include <set>
@@ -25,21 +27,8 @@
 
 namespace
 {
-struct CSceneHolder
-{
-    void operator()(C3DScene* scene) const { scene->Delete(); }
-};
-using ScenePtr = std::unique_ptr<C3DScene, CSceneHolder>;
-
-C3DSceneNode* AddNode(C3DScene& scene, C3DSceneNode* parent, const char* name,
-                      C3DBaseObject* object)
-{
-    auto* node = new C3DSceneNode;
-    node->SetName(name);
-    node->SetObject(object);
-    EXPECT_TRUE(scene.AddNode(parent, node));
-    return node;
-}
+using zantest::AddNode;
+using zantest::ScenePtr;
 
 // Names of the nodes a walk returns, joined by spaces.
 std::string Walk(const C3DScene& scene, C3DNodePos pos)
