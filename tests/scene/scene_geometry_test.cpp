@@ -10,6 +10,7 @@
 // the archive layout is meant to change.
 #include "scene/geomobject_builders.h"
 #include "scene/object_checks.h"
+#include "scene/scene_test_helpers.h"
 
 #include <3dzan/animation/keys.h>
 #include <3dzan/animation/math.h>
@@ -22,8 +23,6 @@
 #include <3dzan/scene/scene.h>
 
 #include <gtest/gtest.h>
-
-#include "scene_test_helpers.h"
 
 #include <algorithm>
 #include <set>

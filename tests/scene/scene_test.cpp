@@ -8,6 +8,7 @@
 //       --gtest_filter=SceneArchive.DISABLED_WriteGoldenFile
 // Rewrite it only when the scene archive layout is meant to change.
 #include "scene/object_checks.h"
+#include "scene/scene_test_helpers.h"
 
 #include <3dzan/animation/keys.h>
 #include <3dzan/scene/camera.h>
@@ -17,8 +18,6 @@
 #include <3dzan/scene/scene.h>
 
 #include <gtest/gtest.h>
-
-#include "scene_test_helpers.h"
 
 #include <algorithm>
 #include <random>
