@@ -9,6 +9,8 @@
 #include <3dzan/foundation/elementarray.h>
 #include <3dzan/foundation/xarchive.h>
 
+#include "archive_fixture.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -294,19 +296,8 @@ struct CArchiveFixture
         m_Target.SetSize(kCount);
         Store();
     }
-    void Store()
-    {
-        m_File.SeekToBegin();
-        CXArchive ar(&m_File, CXArchive::store);
-        m_Source.Serialize(ar);
-        ar.Close();
-    }
-    void Load()
-    {
-        CXMemFile view(m_File.GetBuffer(), m_File.GetLength());
-        CXArchive ar(&view, CXArchive::load);
-        m_Target.Serialize(ar);
-    }
+    void Store() { zanbench::StoreInto(m_File, m_Source); }
+    void Load() { zanbench::LoadFrom(m_File, m_Target); }
     void Check(benchmark::State& state) const
     {
         if (m_Target.GetChecksum() != m_Source.GetChecksum())

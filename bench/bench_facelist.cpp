@@ -7,6 +7,8 @@
 #include <3dzan/foundation/xarchive.h>
 #include <3dzan/geometry/facelist.h>
 
+#include "archive_fixture.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -155,19 +157,8 @@ struct CArchiveFixture
         m_Target.SetPointBound(kPoints);
         Store();
     }
-    void Store()
-    {
-        m_File.SeekToBegin();
-        CXArchive ar(&m_File, CXArchive::store);
-        m_Source.Serialize(ar);
-        ar.Close();
-    }
-    void Load()
-    {
-        CXMemFile view(m_File.GetBuffer(), m_File.GetLength());
-        CXArchive ar(&view, CXArchive::load);
-        m_Target.Serialize(ar);
-    }
+    void Store() { zanbench::StoreInto(m_File, m_Source); }
+    void Load() { zanbench::LoadFrom(m_File, m_Target); }
     void Report(benchmark::State& state) const
     {
         if (m_Target.GetSize() && m_Target.GetChecksum(0x0C) != m_Source.GetChecksum(0x0C))

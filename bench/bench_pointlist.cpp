@@ -9,6 +9,8 @@
 #include <3dzan/foundation/xarchive.h>
 #include <3dzan/geometry/pointlist.h>
 
+#include "archive_fixture.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -165,19 +167,8 @@ struct CArchiveFixture
         Fill(m_Source, withChunk);
         Store();
     }
-    void Store()
-    {
-        m_File.SeekToBegin();
-        CXArchive ar(&m_File, CXArchive::store);
-        m_Source.Serialize(ar);
-        ar.Close();
-    }
-    void Load()
-    {
-        CXMemFile view(m_File.GetBuffer(), m_File.GetLength());
-        CXArchive ar(&view, CXArchive::load);
-        m_Target.Serialize(ar);
-    }
+    void Store() { zanbench::StoreInto(m_File, m_Source); }
+    void Load() { zanbench::LoadFrom(m_File, m_Target); }
     void Check(benchmark::State& state) const
     {
         if (m_Target.GetChecksum(3u) != m_Source.GetChecksum(3u) ||

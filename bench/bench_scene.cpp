@@ -11,6 +11,8 @@
 #include <3dzan/scene/geomobject.h>
 #include <3dzan/scene/scene.h>
 
+#include "archive_fixture.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -74,19 +76,8 @@ struct CSceneFixture
         m_Source.AddNode(nullptr, node);
         Store();
     }
-    void Store()
-    {
-        m_File.SeekToBegin();
-        CXArchive ar(&m_File, CXArchive::store);
-        m_Source.Serialize(ar);
-        ar.Close();
-    }
-    void Load()
-    {
-        CXMemFile view(m_File.GetBuffer(), m_File.GetLength());
-        CXArchive ar(&view, CXArchive::load);
-        m_Target.Serialize(ar);
-    }
+    void Store() { zanbench::StoreInto(m_File, m_Source); }
+    void Load() { zanbench::LoadFrom(m_File, m_Target); }
     static unsigned Checksum(const C3DScene& scene)
     {
         C3DGeomObject* object = nullptr;
