@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -536,6 +537,12 @@ bool IsPreferencesSavingEnabled()
 void EnablePreferencesSaving(bool enable)
 {
     g_PreferencesSaving.store(enable);
+}
+
+uint64_t timeGetTick()
+{
+    using namespace std::chrono;
+    return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // =========================================================== parallel loops

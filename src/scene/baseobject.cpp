@@ -5,6 +5,7 @@
 #include <3dzan/scene/baseobject.h>
 
 #include <3dzan/foundation/hashmap.h>
+#include <3dzan/foundation/services.h>
 #include <3dzan/foundation/xarchive.h>
 #include <3dzan/scene/camera.h>
 #include <3dzan/scene/group.h>
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdarg>
 #include <memory>
 #include <new>
@@ -25,8 +25,7 @@ std::atomic<unsigned> g_NextObjectID{1};
 
 int64_t CurrentTick()
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return int64_t(timeGetTick());
 }
 
 // The update kinds whose stamps Update writes.

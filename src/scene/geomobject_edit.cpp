@@ -429,3 +429,28 @@ bool C3DGeomObject::Concatenate(C3DScene*, const CXArray<C3DGeomObject*>& object
     Invalidate(_InvalidatePoints | _InvalidateFaces, true);
     return true;
 }
+
+bool C3DGeomObject::CleanChannels(unsigned typeMask, bool invalidate)
+{
+    // Collected first: removing while walking the array would skip the channel after each
+    // removed one.
+    std::vector<CChannel*> empty;
+    for (CChannel* channel : *m_Channels)
+    {
+        const CFaceList* faces = channel->GetFaceList();
+        if (!faces || !(unsigned(channel->GetType()) & typeMask) ||
+            channel->IsOneFlagSet(_ChannelInvalid | _ChannelModified))
+            continue;
+        bool holdsNothing = true;
+        const unsigned faceNbr = unsigned(faces->GetSize());
+        for (unsigned i = 0; i < faceNbr && holdsNothing; ++i)
+            holdsNothing = (faces->GetFaceFlags(i) & kSkippedFaces) != 0;
+        if (holdsNothing)
+            empty.push_back(channel);
+    }
+    for (CChannel* channel : empty)
+        m_Channels->RemoveChannel(channel);
+    if (!empty.empty() && invalidate)
+        Invalidate(0x800, true);
+    return !empty.empty();
+}

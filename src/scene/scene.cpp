@@ -10,7 +10,6 @@
 #include <3dzan/scene/objectcreator.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -826,17 +825,14 @@ void C3DScene::InheritNode(C3DScene* dest, C3DSceneNode* node, unsigned flags) c
 
 C3DScene* C3DScene::Copy(C3DSceneNode* start, int flags, C3DObjectCreator* creator) const
 {
-    const auto began = std::chrono::steady_clock::now();
+    const uint64_t began = timeGetTick();
     ScenePtr copy;
     {
         CLogIndent indent;
         copy.reset(new C3DScene);
         CopyChilds(copy.get(), nullptr, start, flags, creator);
     }
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - began)
-                        .count();
-    WriteToLogFile("C3DScene::Copy time %d ms\n", int(ms));
+    WriteToLogFile("C3DScene::Copy time %d ms\n", int(timeGetTick() - began));
     if (!copy->GetChildNode(nullptr))
         return nullptr;
     copy->Inherit(this, unsigned(flags));

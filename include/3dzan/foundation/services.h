@@ -186,6 +186,10 @@ ZAN_API bool ClearLogFile();
 ZAN_API void SetLogEnabled(bool enabled);
 ZAN_API bool IsLogEnabled();
 
+/// \brief Milliseconds on a steady clock (never goes back); differences of two readings
+///        time an operation for the log.
+ZAN_API uint64_t timeGetTick();
+
 // -------------------------------------------------------------------------------- folders
 
 /// \brief The configuration folder followed by '/'; empty when none can be found. Never

@@ -13,6 +13,7 @@
 #include <3dzan/foundation/bitarray.h>
 #include <3dzan/foundation/xarchive.h>
 #include <3dzan/geometry/datachunk.h>
+#include <3dzan/geometry/points.h>
 
 #include <algorithm>
 #include <climits>
@@ -823,6 +824,7 @@ private:
 using CFaceStorage = CSimpleCollection<int, unsigned short>;
 
 class CFaceList;
+class CGeomInfo;
 
 /// \brief A handle on one face of a face list; it does not own the face.
 ///
@@ -966,6 +968,16 @@ public:
     unsigned GetMaterialID() const;
     /// \brief Sets the material ID; false when the face or its property has no room for it.
     bool SetMaterialID(unsigned id);
+
+    /// \name Geometry (positions from \p geom's source point list, a C3DPointList)
+    /// \{
+
+    /// \brief Newell's normal of the face, unit length when \p unit; unnormalised, its
+    ///        length is twice the area of a planar face.
+    /// \return false, with (1, 0, 0), for fewer than three corners, a degenerate face, an
+    ///         index outside the points or a context without a C3DPointList.
+    bool GetNormal(const CGeomInfo* geom, C3DTVector<float>& normal, bool unit) const;
+    /// \}
 };
 
 /// \brief A face of a texture-coordinate channel's face list.

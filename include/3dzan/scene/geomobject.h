@@ -256,6 +256,13 @@ public:
     ///        Without a face list only the invalid points (flag 0x02) are removed.
     /// \return whether anything changed.
     virtual bool Clean();
+    /// \brief Removes the channels that hold nothing: every channel with a face list, a type
+    ///        in \p typeMask (0xFFFFFFFF: all) and neither _ChannelInvalid nor
+    ///        _ChannelModified (a channel waiting to be recomputed is left alone), whose faces
+    ///        all carry _FaceInvalid or _FaceExcluded.
+    /// \param invalidate invalidate the object with 0x800 when a channel went.
+    /// \return whether a channel was removed.
+    bool CleanChannels(unsigned typeMask, bool invalidate);
     /// \brief Releases spare capacity of the lists and of every channel.
     void FreeExtra();
     /// \brief Takes the structure of \p source: the chunk structure of its point and face
