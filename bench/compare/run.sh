@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/../.."
 
-peers="libcgal-dev"
+peers="libcgal-dev libassimp-dev libopenmesh-dev libmeshoptimizer-dev"
 missing=""
 for p in $peers; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -18,7 +18,12 @@ if [ -n "$missing" ]; then
 fi
 
 cmake --preset bench -DZAN3D_BUILD_COMPARE=ON >/dev/null
-programs="${*:-compare_subdivision}"
+programs="$*"
+if [ -z "$programs" ]; then
+    for source in bench/compare/compare_*.cpp; do
+        programs="$programs $(basename "$source" .cpp)"
+    done
+fi
 for p in $programs; do
     cmake --build build/bench --target "$p"
 done
