@@ -599,6 +599,7 @@ void CChannel::Serialize(CXArchive& ar)
                    std::to_string(unsigned(m_Type)));
     if (id == kZanNone)
         BadArchive("channel without an id");
+    unsigned highest = kZanNone; // of the face indices, from the face list's load
     auto readList = [&](auto* created, const char* what)
     {
         using List = std::remove_pointer_t<decltype(created)>;
@@ -611,7 +612,10 @@ void CChannel::Serialize(CXArchive& ar)
             return CHeld<List>();
         if (!list)
             BadArchive(std::string("channel of type ") + std::to_string(type) + " with a " + what);
-        list->Serialize(ar);
+        if constexpr (std::is_base_of_v<CFaceList, List>)
+            list->Load(ar, highest);
+        else
+            list->Serialize(ar);
         return list;
     };
     CHeld<CFaceList> faces = readList(NewFaceList(), "face list");
@@ -622,18 +626,11 @@ void CChannel::Serialize(CXArchive& ar)
     {
         // Indices of the faces in use must name channel points; excluded faces may keep
         // indices that a clean left behind.
-        unsigned limit = unsigned(points->GetSize());
-        for (unsigned f = 0; f < unsigned(faces->GetSize()); ++f)
-        {
-            if (!IsValidFace(*faces, f))
-                continue;
-            int count;
-            const int* items = faces->GetIndexes(f, count);
-            for (int k = 0; k < count; ++k)
-                if (unsigned(items[k]) >= limit)
-                    BadArchive("channel face " + std::to_string(f) + " uses point " +
-                               std::to_string(items[k]) + " of " + std::to_string(limit));
-        }
+        const unsigned limit = unsigned(points->GetSize());
+        const unsigned f = faces->FindFaceOutside(limit, highest);
+        if (f != kZanNone)
+            BadArchive("channel face " + std::to_string(f) + " uses a point outside the " +
+                       std::to_string(limit) + " channel points");
     }
     else if (faces && faces->GetSize() && !points)
         BadArchive("channel faces without channel points");

@@ -922,6 +922,12 @@ void CFaceList::Serialize(CXArchive& ar)
         return;
     }
 
+    unsigned highest;
+    Load(ar, highest);
+}
+
+void CFaceList::Load(CXArchive& ar, unsigned& highest)
+{
     int faceCount;
     unsigned flags, records;
     ar >> faceCount >> flags >> records;
@@ -930,12 +936,13 @@ void CFaceList::Serialize(CXArchive& ar)
                    std::to_string(records) + " face records");
     CFaceStorage faces;
     faces.SetDefaultItems(m_Faces.GetDefaultItems());
-    faces.Load(ar, records);
+    faces.Load(ar, records, &highest);
     unsigned limit = Limit(m_PointBound);
-    for (unsigned i = 0; i < records; ++i)
-        if (!AllBelow(faces.ItemsAt(i), faces.CountAt(i), limit))
-            BadArchive("face " + std::to_string(i) + " has an index outside the " +
-                       std::to_string(m_PointBound) + " points it may use");
+    if (highest >= limit)
+        for (unsigned i = 0; i < records; ++i)
+            if (!AllBelow(faces.ItemsAt(i), faces.CountAt(i), limit))
+                BadArchive("face " + std::to_string(i) + " has an index outside the " +
+                           std::to_string(m_PointBound) + " points it may use");
     auto chunks = std::make_unique<CDataChunk>();
     chunks->Serialize(ar);
     if (chunks->GetDataSize() != records)
@@ -951,6 +958,17 @@ void CFaceList::Serialize(CXArchive& ar)
     DeleteGraphs(); // they describe the faces just replaced
     m_Flags = flags;
     ++m_Stamp;
+}
+
+unsigned CFaceList::FindFaceOutside(unsigned pointNbr, unsigned highest) const
+{
+    if (highest < pointNbr)
+        return kZanNone;
+    const unsigned limit = Limit(pointNbr);
+    for (unsigned i = 0; i < m_Faces.GetCount(); ++i)
+        if (!(GetFaceFlags(i) & kSkipped) && !AllBelow(m_Faces.ItemsAt(i), m_Faces.CountAt(i), limit))
+            return i;
+    return kZanNone;
 }
 
 // ---------------------------------------------------------------- typed lists

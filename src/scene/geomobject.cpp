@@ -761,10 +761,11 @@ void C3DGeomObject::SerializeWith(CXArchive& ar, const std::function<void(CXArch
         C3DBaseObject::Serialize(ar);
         Held<C3DFaceList> faces;
         Held<C3DPointList> points;
+        unsigned highest = kZanNone;
         if (ReadPresence(ar, "face list"))
         {
             faces.reset(ReadListClass<C3DFaceList>(ar, ZAN_RUNTIME_CLASS(C3DFaceList)));
-            faces->Serialize(ar);
+            faces->Load(ar, highest);
         }
         if (ReadPresence(ar, "point list"))
         {
@@ -785,17 +786,7 @@ void C3DGeomObject::SerializeWith(CXArchive& ar, const std::function<void(CXArch
         if (faces && points)
         {
             // Valid faces must name existing points; excluded ones may name none.
-            unsigned pointNbr = unsigned(points->GetSize());
-            bool outside = false;
-            faces->ForEachFace(
-                [&](unsigned i, const int* items, unsigned count)
-                {
-                    if (faces->GetFaceFlags(i) & kSkippedFaces)
-                        return;
-                    for (unsigned k = 0; k < count; ++k)
-                        outside = outside || unsigned(items[k]) >= pointNbr;
-                });
-            if (outside)
+            if (faces->FindFaceOutside(unsigned(points->GetSize()), highest) != kZanNone)
                 BadArchive("a valid face names a point outside the point list");
         }
         if (tail)

@@ -586,6 +586,17 @@ public:
     /// and the flags become the word read). The point bound is not archived: it stays.
     /// \throw CXArchiveException for a short or malformed archive (list unchanged).
     void Serialize(CXArchive& ar) override;
+    /// \brief Loads the list as Serialize does, and gives the highest index of all its faces
+    ///        (as unsigned: a negative index counts as above every bound; 0 without faces),
+    ///        so that an owner that reads its points afterwards can check the faces against
+    ///        them without walking the faces again (see FindFaceOutside).
+    /// \throw CXArchiveException as Serialize (list unchanged).
+    void Load(CXArchive& ar, unsigned& highest);
+    /// \brief The first face without _FaceInvalid or _FaceExcluded that names a point at or
+    ///        above \p pointNbr (or a negative one); 0xFFFFFFFF when there is none.
+    /// \param highest an upper bound of every index known to the caller (from Load), or
+    ///        0xFFFFFFFF when unknown: below \p pointNbr, no face needs to be read.
+    unsigned FindFaceOutside(unsigned pointNbr, unsigned highest = kZanNone) const;
 
 protected:
     /// \brief An empty list: with \p model, its chunk structure; without, a new "FCPR" chunk.

@@ -484,8 +484,13 @@ public:
     /// and the records against each other for overlaps. The loaded records replace this
     /// collection's only when all of that holds.
     /// \throw CXArchiveException when the stream is short or malformed.
-    void Load(CXArchive& ar, unsigned recordCount)
+    /// \param highest when given, receives the highest item of every record read as an
+    ///        unsigned value (so that a negative index counts as above every bound), found by
+    ///        the same pass that checks the records; 0 for no item.
+    void Load(CXArchive& ar, unsigned recordCount, std::make_unsigned_t<ITEM>* highest = nullptr)
     {
+        if (highest)
+            *highest = 0;
         CSimpleCollection loaded;
         loaded.m_DefaultItems = m_DefaultItems;
         if (recordCount)
@@ -513,7 +518,7 @@ public:
             loaded.m_Count = recordCount;
             try
             {
-                loaded.m_DeadBytes = used - loaded.CheckRecords();
+                loaded.m_DeadBytes = used - loaded.CheckRecords(highest);
             }
             catch (...)
             {
@@ -768,11 +773,14 @@ private:
         return true;
     }
 
-    // Checks the loaded records (see Load) and returns the bytes they occupy.
-    uint64_t CheckRecords() const
+    // Checks the loaded records (see Load) and returns the bytes they occupy; with
+    // \p highest, also finds the highest item while each record is in cache anyway.
+    uint64_t CheckRecords(std::make_unsigned_t<ITEM>* highest) const
     {
+        using Unsigned = std::make_unsigned_t<ITEM>;
         const uint64_t* offsets = m_Offsets.GetData();
         uint64_t live = 0;
+        Unsigned top = 0;
         bool ordered = true;
         uint64_t previousEnd = 0;
         for (unsigned r = 0; r < m_Count; ++r)
@@ -794,7 +802,15 @@ private:
                 ordered = false;
             previousEnd = end;
             live += end - at;
+            if (highest)
+            {
+                const ITEM* items = ItemsOf(header);
+                for (unsigned k = 0; k < header->m_Count; ++k)
+                    top = std::max(top, Unsigned(items[k]));
+            }
         }
+        if (highest)
+            *highest = top;
         if (!ordered)
         {
             // Records out of order: sort their extents to find overlaps. The extents take
