@@ -1194,6 +1194,28 @@ TEST(FaceListArchive, RoundTripsByteForByteAfterEditsThatLeftDeadBytes)
     EXPECT_THROW(Load(wider, Bytes(uvw)), CXArchiveException);
 }
 
+TEST(FaceListArchive, LoadReportsTheHighestIndexThatOwnersCheckTheirPointsAgainst)
+{
+    C3DFaceList list;
+    Fill(list, {{0, 1, 2}, {2, 7, 3}, {4, 5, 6}});
+    auto bytes = Bytes(list);
+
+    C3DFaceList loaded;
+    CXMemFile file(bytes.data(), bytes.size());
+    CXArchive ar(&file, CXArchive::load);
+    unsigned highest = 0;
+    loaded.Load(ar, highest);
+    EXPECT_EQ(highest, 7u);
+    // With the hint below the point count nothing is read; without it the faces are walked.
+    EXPECT_EQ(loaded.FindFaceOutside(8, highest), kZanNone);
+    EXPECT_EQ(loaded.FindFaceOutside(8), kZanNone);
+    EXPECT_EQ(loaded.FindFaceOutside(7, highest), 1u);
+    // A face left out of use may keep an index no point answers any more.
+    loaded.SetFaceFlags(1, _FaceExcluded, true);
+    EXPECT_EQ(loaded.FindFaceOutside(7, highest), kZanNone);
+    EXPECT_EQ(loaded.FindFaceOutside(5, highest), 2u);
+}
+
 TEST(FaceListArchive, GoldenFilePinsTheLayout)
 {
     auto golden = zantest::ReadFileBytes(GoldenPath());
