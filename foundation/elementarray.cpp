@@ -88,42 +88,6 @@ void* MapBlock(size_t bytes)
     return block;
 }
 
-void* AllocateBlock(size_t bytes)
-{
-    return bytes >= kMapThreshold ? MapBlock(bytes) : std::malloc(bytes);
-}
-
-void FreeBlock(void* block, size_t bytes)
-{
-    if (!block)
-        return;
-    if (bytes >= kMapThreshold)
-        munmap(block, MappedSize(bytes));
-    else
-        std::free(block);
-}
-
-// Resizes a block of \p oldBytes to \p newBytes (both non-zero), keeping the leading bytes;
-// null, with the old block intact, when the memory cannot be had.
-void* ResizeBlock(void* block, size_t oldBytes, size_t newBytes)
-{
-    bool wasMapped = oldBytes >= kMapThreshold;
-    bool isMapped = newBytes >= kMapThreshold;
-    if (!wasMapped && !isMapped)
-        return std::realloc(block, newBytes);
-    if (wasMapped && isMapped)
-    {
-        void* moved = mremap(block, MappedSize(oldBytes), MappedSize(newBytes), MREMAP_MAYMOVE);
-        return moved == MAP_FAILED ? nullptr : moved;
-    }
-    void* fresh = AllocateBlock(newBytes);
-    if (!fresh)
-        return nullptr;
-    std::memcpy(fresh, block, std::min(oldBytes, newBytes));
-    FreeBlock(block, oldBytes);
-    return fresh;
-}
-
 // ---------------------------------------------------------------- reordering
 
 // How many elements ahead the random side of a reorder is prefetched: enough to overlap
@@ -247,6 +211,43 @@ bool SameElements(const CElementMethods* a, const CElementMethods* b)
     return a && b && a->GetType() == b->GetType() && a->GetSizeof() == b->GetSizeof();
 }
 } // namespace
+
+// ---------------------------------------------------------------- large blocks
+
+void* ZanAllocateBlock(size_t bytes)
+{
+    return bytes >= kMapThreshold ? MapBlock(bytes) : std::malloc(bytes);
+}
+
+void ZanFreeBlock(void* block, size_t bytes)
+{
+    if (!block)
+        return;
+    if (bytes >= kMapThreshold)
+        munmap(block, MappedSize(bytes));
+    else
+        std::free(block);
+}
+
+void* ZanResizeBlock(void* block, size_t oldBytes, size_t newBytes)
+{
+    bool wasMapped = oldBytes >= kMapThreshold;
+    bool isMapped = newBytes >= kMapThreshold;
+    if (!wasMapped && !isMapped)
+        return std::realloc(block, newBytes);
+    if (wasMapped && isMapped)
+    {
+        void* moved = mremap(block, MappedSize(oldBytes), MappedSize(newBytes), MREMAP_MAYMOVE);
+        return moved == MAP_FAILED ? nullptr : moved;
+    }
+    void* fresh = ZanAllocateBlock(newBytes);
+    if (!fresh)
+        return nullptr;
+    std::memcpy(fresh, block, std::min(oldBytes, newBytes));
+    ZanFreeBlock(block, oldBytes);
+    return fresh;
+}
+
 
 // ================================================================ CElementMethods
 
@@ -574,7 +575,7 @@ bool CElementArray::ReserveRaw(int capacity)
     size_t oldBytes = size_t(m_Capacity) * m_ElementSize;
     if (capacity == 0)
     {
-        FreeBlock(m_Data, oldBytes);
+        ZanFreeBlock(m_Data, oldBytes);
         m_Data = nullptr;
         m_Capacity = 0;
         return true;
@@ -582,7 +583,7 @@ bool CElementArray::ReserveRaw(int capacity)
     if (m_ElementSize == 0)
         return false;
     size_t newBytes = size_t(capacity) * m_ElementSize;
-    void* block = m_Data ? ResizeBlock(m_Data, oldBytes, newBytes) : AllocateBlock(newBytes);
+    void* block = m_Data ? ZanResizeBlock(m_Data, oldBytes, newBytes) : ZanAllocateBlock(newBytes);
     if (!block)
         return false;
     m_Data = static_cast<uint8_t*>(block);
@@ -650,7 +651,7 @@ void CElementArray::ReleaseStorage()
 {
     if (m_Data && m_Methods)
         DestructAt(m_Data, size_t(m_Constructed));
-    FreeBlock(m_Data, size_t(m_Capacity) * m_ElementSize);
+    ZanFreeBlock(m_Data, size_t(m_Capacity) * m_ElementSize);
     m_Data = nullptr;
     m_Size = m_Capacity = m_Constructed = 0;
 }
@@ -972,14 +973,14 @@ bool CElementArray::Reorder(const unsigned* order, unsigned count, bool scatter)
                 seen.Set(order[i]);
             }
         }
-        uint8_t* block = static_cast<uint8_t*>(AllocateBlock(size_t(m_Capacity) * size));
+        uint8_t* block = static_cast<uint8_t*>(ZanAllocateBlock(size_t(m_Capacity) * size));
         if (!block)
             return false;
         ScatterElements(block, m_Data, order, count, size);
         // Spare elements of construct mode move along unchanged.
         std::memcpy(block + size_t(count) * size, Slot(count),
                     size_t(m_Constructed - m_Size) * size);
-        FreeBlock(m_Data, size_t(m_Capacity) * size);
+        ZanFreeBlock(m_Data, size_t(m_Capacity) * size);
         m_Data = block;
         return true;
     }
@@ -992,7 +993,7 @@ bool CElementArray::Reorder(const unsigned* order, unsigned count, bool scatter)
     uint8_t* block = nullptr;
     if (newCapacity > 0)
     {
-        block = static_cast<uint8_t*>(AllocateBlock(size_t(newCapacity) * size));
+        block = static_cast<uint8_t*>(ZanAllocateBlock(size_t(newCapacity) * size));
         if (!block)
             return false;
     }
@@ -1005,7 +1006,7 @@ bool CElementArray::Reorder(const unsigned* order, unsigned count, bool scatter)
         CBitSet used{size_t(m_Size)};
         if (!used.IsValid())
         {
-            FreeBlock(block, size_t(newCapacity) * size);
+            ZanFreeBlock(block, size_t(newCapacity) * size);
             return false;
         }
         bool repeats = false;
@@ -1021,7 +1022,7 @@ bool CElementArray::Reorder(const unsigned* order, unsigned count, bool scatter)
             CBitSet moved{size_t(m_Size)};
             if (!moved.IsValid())
             {
-                FreeBlock(block, size_t(newCapacity) * size);
+                ZanFreeBlock(block, size_t(newCapacity) * size);
                 return false;
             }
             for (unsigned i = 0; i < count; ++i)
@@ -1056,7 +1057,7 @@ bool CElementArray::Reorder(const unsigned* order, unsigned count, bool scatter)
     }
     if (m_Constructed > m_Size)
         DestructAt(Slot(size_t(m_Size)), size_t(m_Constructed - m_Size));
-    FreeBlock(m_Data, size_t(m_Capacity) * size);
+    ZanFreeBlock(m_Data, size_t(m_Capacity) * size);
     m_Data = block;
     m_Size = newSize;
     m_Capacity = newCapacity;

@@ -163,6 +163,22 @@ public:
     void ConstructElements(void* first, size_t count) const override;
 };
 
+/// \name Large blocks
+/// The memory of the library's big arrays. Blocks of 4 MiB and more are mapped directly,
+/// grow by remapping pages instead of copying bytes, and ask for transparent huge pages, so
+/// that filling a fresh block of tens of megabytes takes a handful of page faults rather than
+/// thousands; smaller blocks come from malloc. A block is released with the size it was
+/// allocated or last resized with.
+/// \{
+/// \brief A block of \p bytes (uninitialised); null when the memory cannot be had.
+ZAN_API void* ZanAllocateBlock(size_t bytes);
+/// \brief Releases \p block, of \p bytes; nothing for null.
+ZAN_API void ZanFreeBlock(void* block, size_t bytes);
+/// \brief Resizes \p block from \p oldBytes to \p newBytes (both non-zero), keeping the
+///        leading bytes. \return the block, or null with the old block intact.
+ZAN_API void* ZanResizeBlock(void* block, size_t oldBytes, size_t newBytes);
+/// \}
+
 /// \brief A growable array of fixed-size elements described by a CElementMethods object,
 ///        stored contiguously in one block.
 ///

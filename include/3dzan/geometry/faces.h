@@ -576,7 +576,7 @@ private:
         {
             for (unsigned r = 0; r < m_Count; ++r)
                 DestructItems(ItemsAt(r), HeaderAt(r)->m_Count);
-            std::free(m_Buffer);
+            ZanFreeBlock(m_Buffer, BlockBytes(m_BufferSize));
         }
         m_Buffer = nullptr;
     }
@@ -629,11 +629,15 @@ private:
         return true;
     }
 
+    // Bytes of the block behind a buffer of \p size (never 0, which blocks do not have).
+    static size_t BlockBytes(uint64_t size) { return size_t(std::max<uint64_t>(size, 1)); }
+
     bool Reallocate(uint64_t size)
     {
         if (size > kMaxBytes)
             return false;
-        void* grown = std::realloc(m_Buffer, size_t(std::max<uint64_t>(size, 1)));
+        void* grown = m_Buffer ? ZanResizeBlock(m_Buffer, BlockBytes(m_BufferSize), BlockBytes(size))
+                               : ZanAllocateBlock(BlockBytes(size));
         if (!grown)
             return false;
         m_Buffer = static_cast<uint8_t*>(grown);
@@ -648,7 +652,7 @@ private:
         size = std::max(size, live);
         if (size > kMaxBytes)
             return false;
-        auto* buffer = static_cast<uint8_t*>(std::malloc(size_t(std::max<uint64_t>(size, 1))));
+        auto* buffer = static_cast<uint8_t*>(ZanAllocateBlock(BlockBytes(size)));
         if (!buffer)
             return false;
         uint64_t at = 0;
@@ -659,7 +663,8 @@ private:
             m_Offsets.GetData()[r] = at;
             at += bytes;
         }
-        std::free(m_Buffer);
+        if (m_Buffer)
+            ZanFreeBlock(m_Buffer, BlockBytes(m_BufferSize));
         m_Buffer = buffer;
         m_BufferSize = size;
         m_UsedBytes = live;
