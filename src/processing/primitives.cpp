@@ -236,8 +236,8 @@ unsigned WriteGridFaces(CMeshWriter& mesh, unsigned face, unsigned segments,
 // first) of \p radius at height \p y, and S triangles from face \p face on, facing +y when
 // \p up. UV on the disc of centre (0.5, 0.5), mirrored at the bottom so that both caps read
 // the same way from outside. Returns the next face.
-unsigned WriteCap(CMeshWriter& mesh, size_t first, unsigned face, unsigned segments,
-                  double radius, double y, bool up, unsigned material)
+unsigned WriteCap(CMeshWriter& mesh, size_t first, unsigned face, unsigned segments, double radius,
+                  double y, bool up, unsigned material)
 {
     const double vSign = up ? 0.5 : -0.5;
     mesh.SetPoint(first, 0.0, y, 0.0);
@@ -264,8 +264,8 @@ unsigned WriteCap(CMeshWriter& mesh, size_t first, unsigned face, unsigned segme
 }
 } // namespace
 
-C3DSceneNode* CreateCube(const C3DTPoint<float>& center, double width, double height,
-                         double depth, bool withUV, unsigned materialID, unsigned uvChannelID)
+C3DSceneNode* CreateCube(const C3DTPoint<float>& center, double width, double height, double depth,
+                         bool withUV, unsigned materialID, unsigned uvChannelID)
 {
     if (!IsFinitePoint(center) || !IsSize(width) || !IsSize(height) || !IsSize(depth))
         return nullptr;
@@ -276,8 +276,8 @@ C3DSceneNode* CreateCube(const C3DTPoint<float>& center, double width, double he
             if (!mesh.Init(8, 6, 4, withUV, 4, uvChannelID))
                 return nullptr;
             const double hx = width / 2, hy = height / 2, hz = depth / 2;
-            static const signed char kSigns[8][3] = {{1, 1, 1},   {1, 1, -1},  {-1, 1, -1},
-                                                     {-1, 1, 1},  {1, -1, 1},  {1, -1, -1},
+            static const signed char kSigns[8][3] = {{1, 1, 1},    {1, 1, -1}, {-1, 1, -1},
+                                                     {-1, 1, 1},   {1, -1, 1}, {1, -1, -1},
                                                      {-1, -1, -1}, {-1, -1, 1}};
             for (size_t i = 0; i < 8; ++i)
                 mesh.SetPoint(i, kSigns[i][0] * hx, kSigns[i][1] * hy, kSigns[i][2] * hz);
@@ -295,8 +295,8 @@ C3DSceneNode* CreateCube(const C3DTPoint<float>& center, double width, double he
         });
 }
 
-C3DSceneNode* CreateSphere(const C3DTPoint<float>& center, double radius, int rings,
-                           int segments, bool withUV, unsigned materialID, unsigned uvChannelID)
+C3DSceneNode* CreateSphere(const C3DTPoint<float>& center, double radius, int rings, int segments,
+                           bool withUV, unsigned materialID, unsigned uvChannelID)
 {
     if (!IsFinitePoint(center) || !IsSize(radius) || rings < 2 || segments < 3)
         return nullptr;
@@ -355,8 +355,7 @@ C3DSceneNode* CreateCylinder(const C3DTPoint<float>& center, double radius, doub
     const uint64_t columns = uint64_t(segments) + 1;
     const uint64_t sidePoints = (uint64_t(heightSegments) + 1) * columns;
     const uint64_t pointNbr = sidePoints + (caps ? 2 * (uint64_t(segments) + 2) : 0);
-    const uint64_t faceNbr =
-        2 * columns * heightSegments + (caps ? 2 * uint64_t(segments) : 0);
+    const uint64_t faceNbr = 2 * columns * heightSegments + (caps ? 2 * uint64_t(segments) : 0);
     if (!IsWithinCounts(pointNbr, faceNbr))
         return nullptr;
     return Guarded(
@@ -371,8 +370,8 @@ C3DSceneNode* CreateCylinder(const C3DTPoint<float>& center, double radius, doub
             unsigned face = WriteGridFaces(mesh, 0, segments, heightSegments, materialID, true);
             if (caps)
             {
-                face = WriteCap(mesh, sidePoints, face, segments, radius, bottom, false,
-                                materialID);
+                face =
+                    WriteCap(mesh, sidePoints, face, segments, radius, bottom, false, materialID);
                 WriteCap(mesh, sidePoints + segments + 2, face, segments, radius, -bottom, true,
                          materialID);
             }
@@ -415,9 +414,8 @@ C3DSceneNode* CreateCapsule(const C3DTPoint<float>& center, float radius, float 
                             unsigned bodyMaterialID)
 {
     if (!IsFinitePoint(center) || !IsSize(radius) || !IsSize(height) || segments < 3 ||
-        hemisphereRings < 1 || bodyRings < 1 || (axis != _AxisX && axis != _AxisY &&
-                                                 axis != _AxisZ) ||
-        (placement != 0 && placement != 1))
+        hemisphereRings < 1 || bodyRings < 1 ||
+        (axis != _AxisX && axis != _AxisY && axis != _AxisZ) || (placement != 0 && placement != 1))
         return nullptr;
     const uint64_t bands = uint64_t(bodyRings) + 2 * uint64_t(hemisphereRings);
     const uint64_t pointNbr = (bands - 1) * segments + 2, faceNbr = bands * segments;
@@ -457,8 +455,10 @@ C3DSceneNode* CreateCapsule(const C3DTPoint<float>& center, float radius, float 
             };
             const double step = (kPi / 2) / hemisphereRings;
             // The rims are exact: sin and cos of k * step are not quite 1 and 0 at the last k.
-            auto ringSin = [&](unsigned k) { return k == hemisphereRings ? 1.0 : std::sin(k * step); };
-            auto ringCos = [&](unsigned k) { return k == hemisphereRings ? 0.0 : std::cos(k * step); };
+            auto ringSin = [&](unsigned k)
+            { return k == hemisphereRings ? 1.0 : std::sin(k * step); };
+            auto ringCos = [&](unsigned k)
+            { return k == hemisphereRings ? 0.0 : std::cos(k * step); };
             for (unsigned k = 1; k <= hemisphereRings; ++k)
                 putRing(r * ringSin(k), halfHeight + r * ringCos(k));
             for (unsigned m = 1; m < bodyRings; ++m)
@@ -512,8 +512,7 @@ C3DSceneNode* CreatePlane(const C3DTPoint<float>& center, const C3DTVector<float
     // which (U, V, n) is right-handed, so counter-clockwise faces in (U, V) face along n.
     const double a[3] = {0.0, std::fabs(n[1]) > 0.99 ? 0.0 : 1.0,
                          std::fabs(n[1]) > 0.99 ? -1.0 : 0.0};
-    double u[3] = {a[1] * n[2] - a[2] * n[1], a[2] * n[0] - a[0] * n[2],
-                   a[0] * n[1] - a[1] * n[0]};
+    double u[3] = {a[1] * n[2] - a[2] * n[1], a[2] * n[0] - a[0] * n[2], a[0] * n[1] - a[1] * n[0]};
     const double uLength = std::hypot(u[0], u[1], u[2]);
     for (double& c : u)
         c /= uLength;
@@ -570,15 +569,27 @@ C3DObject* CreateObjectFromArrays(const float* points, size_t pointBytes, const 
             view[i].m_Y = points[3 * i + 1];
             view[i].m_Z = points[3 * i + 2];
         }
-        // The list holds any non-negative index; a negative one it refuses, and that face is
-        // kept in its place (so face numbers match the caller's arrays) but made invalid.
+        // Indices are stored as given, but a face that names a point the object does not have
+        // is made invalid: the library's readers skip invalid faces, an archive of the object
+        // loads again (valid faces must name existing points), and Clean removes the face.
+        // A negative index the list cannot hold at all: that face keeps corners 0.
         CFaceList* faces = object->GetFaceList();
-        unsigned refused = 0;
-        auto refuse = [&](C3DFace& face, int count)
+        unsigned outside = 0, negative = 0;
+        auto check = [&](C3DFace& face, const int* corners, int count, bool stored)
         {
-            face.SetSize(count);
-            face.SetFlag(_FaceInvalid, true);
-            ++refused;
+            if (!stored)
+            {
+                face.SetSize(count);
+                ++negative;
+            }
+            bool inside = stored;
+            for (int k = 0; k < count && inside; ++k)
+                inside = size_t(corners[k]) < pointNbr;
+            if (!inside)
+            {
+                face.SetFlag(_FaceInvalid, true);
+                ++outside;
+            }
         };
         C3DFace face;
         for (size_t t = 0; t < triangleNbr; ++t)
@@ -586,20 +597,19 @@ C3DObject* CreateObjectFromArrays(const float* points, size_t pointBytes, const 
             const int* c = triangles + 3 * t;
             if (!faces->GetFace(unsigned(t), face))
                 return nullptr;
-            if (!face.SetTriangle(c[0], c[1], c[2]))
-                refuse(face, 3);
+            check(face, c, 3, face.SetTriangle(c[0], c[1], c[2]));
         }
         for (size_t q = 0; q < quadNbr; ++q)
         {
             const int* c = quads + 4 * q;
             if (!faces->GetFace(unsigned(triangleNbr + q), face))
                 return nullptr;
-            if (!face.SetQuadrangle(c[0], c[1], c[2], c[3]))
-                refuse(face, 4);
+            check(face, c, 4, face.SetQuadrangle(c[0], c[1], c[2], c[3]));
         }
-        if (refused)
-            WriteToLogFile("CreateObjectFromArrays: %u faces with a negative index made invalid\n",
-                           refused);
+        if (outside)
+            WriteToLogFile("CreateObjectFromArrays: %u of %zu faces name points outside the %zu "
+                           "points (%u a negative index) and were made invalid\n",
+                           outside, triangleNbr + quadNbr, pointNbr, negative);
         faces->FreeExtra();
         return object.release();
     }

@@ -98,10 +98,9 @@ ZAN_API C3DSceneNode* CreateSphere(const C3DTPoint<float>& center, double radius
 /// top, 0.5 - 0.5 sin a at the bottom, so that both read the same way from outside).
 /// \param segments at least 3. \param heightSegments at least 1.
 /// \return a new node "Cylinder", or null for a parameter out of the limits.
-ZAN_API C3DSceneNode* CreateCylinder(const C3DTPoint<float>& center, double radius,
-                                     double height, unsigned segments, unsigned heightSegments,
-                                     bool caps, bool withUV, unsigned materialID,
-                                     unsigned uvChannelID);
+ZAN_API C3DSceneNode* CreateCylinder(const C3DTPoint<float>& center, double radius, double height,
+                                     unsigned segments, unsigned heightSegments, bool caps,
+                                     bool withUV, unsigned materialID, unsigned uvChannelID);
 
 /// \brief A cone along y, its base of \p radius at -height/2 and its apex at +height/2.
 ///
@@ -144,9 +143,9 @@ ZAN_API C3DSceneNode* CreateCone(const C3DTPoint<float>& center, double radius, 
 /// \param segments at least 3. \param hemisphereRings at least 1. \param bodyRings at least 1.
 /// \return a new node "Capsule", or null for a parameter out of the limits.
 ZAN_API C3DSceneNode* CreateCapsule(const C3DTPoint<float>& center, float radius, float height,
-                                    unsigned segments, unsigned hemisphereRings,
-                                    unsigned bodyRings, _AXIS_INFO axis, int placement,
-                                    unsigned capMaterialID, unsigned bodyMaterialID);
+                                    unsigned segments, unsigned hemisphereRings, unsigned bodyRings,
+                                    _AXIS_INFO axis, int placement, unsigned capMaterialID,
+                                    unsigned bodyMaterialID);
 
 /// \brief A flat grid of \p width by \p height facing \p normal: (nx + 1)(ny + 1) points and
 ///        nx × ny quadrangles.
@@ -173,13 +172,13 @@ ZAN_API C3DSceneNode* CreatePlane(const C3DTPoint<float>& center, const C3DTVect
 /// Faces 0 to triangles - 1 are the triangles in order, then the quadrangles. Faces get
 /// material 0. No texture coordinates, no node.
 ///
-/// *Indices are not checked against the points.* An index at or above the point count is
-/// stored as given: the face list of the object has no point bound (see
-/// CFaceList::SetPointBound), and the library's readers of faces check every index against
-/// the point list they read, so such a face counts as degenerate in normals, bounding boxes
-/// and face geometry, and it archives and loads as it is. A negative index is one no face list
-/// can hold: that face keeps its corner count with every corner 0 and gets _FaceInvalid (so
-/// C3DGeomObject::Clean removes it), and the log says how many faces were so marked.
+/// *Indices outside the points.* Indices are not refused: each is stored as given (the face
+/// list gets no point bound, see CFaceList::SetPointBound), except a negative one, which no
+/// face list holds (that face keeps its corner count with every corner 0). A face with an
+/// index that is negative or not below the point count gets _FaceInvalid: every reader of
+/// faces skips it, the object archives and loads again (an archive whose valid faces name
+/// missing points is refused as malformed), and C3DGeomObject::Clean removes it. The log
+/// says how many faces were so marked.
 /// \return null, with nothing allocated, for a null array whose size counts at least one
 ///         element, for more than kPrimitiveMaxPoints points or kPrimitiveMaxFaces faces, and
 ///         for a memory shortage.
