@@ -10,11 +10,13 @@
 /// "Sphere", "Cylinder", "Cone", "Capsule", "Plane"), holds the object's only holder, belongs
 /// to no scene and is the caller's: insert it in a scene or release it with Delete.
 ///
-/// *Orientation.* Closed shapes are closed and wound counter-clockwise seen from outside, so
-/// their face normals point outwards. Within one primitive every texture triangle that is not
-/// degenerate has the same winding in (u, v): clockwise for the cube, the sphere, the
-/// cylinder and the cone (whose u runs along the angle and v along the rows), counter-clockwise
-/// for the plane (u along its first axis, v along its second).
+/// *Orientation.* Faces are wound counter-clockwise seen from outside, so their normals point
+/// outwards. The solids (box, sphere, capped cylinder, cone, capsule) are closed: every edge
+/// of a face with an area is shared by exactly two faces, in opposite directions, once the
+/// points that coincide at seams, poles, rims and apexes are welded. The uncapped cylinder
+/// and the plane are open. Within one primitive every texture triangle with an area, on a face
+/// with an area in space, turns the same way in (u, v): clockwise for the box, the sphere, the
+/// cylinder and the cone, counter-clockwise for the plane.
 ///
 /// *Limits.* Sizes must be finite, at least 0 and at most \ref kPrimitiveMaxSize; the centre
 /// must be finite. Segment counts have the minimum each function states, and no primitive may
