@@ -1,7 +1,7 @@
 // zan3d: the command-line host of the library. For now it runs a demonstration: a small scene
 // is built in code (a hierarchy, a mesh shared by two nodes, a subdivision patch, a material on
-// faces, a camera, a light, animated keys), archived to a file, read back into a new scene and
-// summarised.
+// faces, a sphere and a cylinder from the primitive builders, a camera, a light, animated
+// keys), archived to a file, read back into a new scene and summarised.
 #include <3dzan/animation/keys.h>
 #include <3dzan/foundation/xarchive.h>
 #include <3dzan/frame.h>
@@ -9,6 +9,7 @@
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/materials/materials.h>
+#include <3dzan/processing/primitives.h>
 #include <3dzan/scene/camera.h>
 #include <3dzan/scene/group.h>
 #include <3dzan/scene/light.h>
@@ -36,6 +37,19 @@ C3DSceneNode* AddNode(C3DScene& scene, C3DSceneNode* parent, const char* name,
         const std::string nodeName = node->GetName().str();
         node->Delete();
         throw CXException("cannot add the node " + nodeName + " to the scene");
+    }
+    return node;
+}
+
+// Adds a node made by a primitive builder (null when the builder refused its parameters).
+C3DSceneNode* AddPrimitive(C3DScene& scene, C3DSceneNode* parent, C3DSceneNode* node)
+{
+    if (!node)
+        throw CXException("a primitive builder refused the demonstration's parameters");
+    if (!scene.AddNode(parent, node))
+    {
+        node->Delete();
+        throw CXException("cannot add a primitive to the scene");
     }
     return node;
 }
@@ -114,6 +128,18 @@ void BuildDemoScene(C3DScene& scene)
         ->SetRotation(0, C3DTVector<float>(0, 0, 1));
     static_cast<C3DRotateKey*>(vane->CreateKey(4800, kNodeRotateKey))
         ->SetRotation(3.14159265, C3DTVector<float>(0, 0, 1));
+
+    // A garden ball and a lamp post from the primitive builders. The cylinder is built along
+    // y; a quarter turn about x stands it up in this z-up street.
+    AddPrimitive(scene, street,
+                 CreateSphere(C3DTPoint<float>(-3, -2, 0.6f), 0.6, 12, 24, true, 0, kZanNone));
+    C3DSceneNode* post = AddPrimitive(
+        scene, street,
+        CreateCylinder(C3DTPoint<float>(0, 0, 0), 0.08, 3, 12, 1, true, true, 0, kZanNone));
+    static_cast<C3DVectorKey*>(post->CreateKey(0, kNodeTranslateKey))
+        ->SetVector(C3DTVector<float>(3, -2, 1.5f));
+    static_cast<C3DRotateKey*>(post->CreateKey(0, kNodeRotateKey))
+        ->SetRotation(3.14159265 / 2, C3DTVector<float>(1, 0, 0));
 
     auto* camera = new C3DCamera;
     camera->SetFov(0.8);
