@@ -91,7 +91,7 @@ C3DObject* MakeObject(const Soup& soup)
     for (int i = 0; i < corners; ++i)
         view[size_t(i)].Set(soup.xyz[size_t(i) * 3], soup.xyz[size_t(i) * 3 + 1],
                             soup.xyz[size_t(i) * 3 + 2]);
-    std::vector<int> indices(size_t(corners));
+    std::vector<int> indices(static_cast<size_t>(corners));
     std::iota(indices.begin(), indices.end(), 0);
     auto* faces = C3DFaceList::Create();
     faces->AddFaces(indices.data(), unsigned(corners / 3), 3);

@@ -64,11 +64,11 @@ C3DPointGridMap::C3DPointGridMap(const C3DTPoint<float>& origin, double sizeX, d
     unsigned buckets = std::max(101u, NextPrime(want));
     try
     {
-        m_Buckets.assign(buckets, Bucket{0, 0, 0, 0, 0});
+        m_Buckets.assign(buckets, Bucket{0, 0, 0, kEmpty});
     }
     catch (const std::bad_alloc&)
     {
-        m_Buckets.assign(101, Bucket{0, 0, 0, 0, 0});
+        m_Buckets.assign(101, Bucket{0, 0, 0, kEmpty});
     }
 }
 
@@ -115,9 +115,9 @@ unsigned C3DPointGridMap::FindCell(int x, int y, int z) const
     for (size_t k = 1; k <= n; ++k)
     {
         const Bucket& b = m_Buckets[slot];
-        if (b.m_State == 0)
+        if (b.m_Value == kEmpty)
             return kZanNone;
-        if (b.m_State == 1 && b.m_X == x && b.m_Y == y && b.m_Z == z)
+        if (b.m_Value != kDeleted && b.m_X == x && b.m_Y == y && b.m_Z == z)
             return b.m_Value;
         // Offsets 1, 4, 9, ... from home: each step adds the next odd number.
         slot = (slot + 2 * k - 1) % n;
@@ -125,23 +125,26 @@ unsigned C3DPointGridMap::FindCell(int x, int y, int z) const
     return kZanNone;
 }
 
-unsigned C3DPointGridMap::Insert(int x, int y, int z)
+unsigned C3DPointGridMap::Insert(int x, int y, int z, size_t home)
 {
-    size_t n = m_Buckets.size();
-    size_t slot = GetBucket(x, y, z, unsigned(n));
+    const size_t n = m_Buckets.size();
+    size_t slot = home;
     size_t freeSlot = SIZE_MAX;
     for (size_t k = 1; k <= n; ++k)
     {
         Bucket& b = m_Buckets[slot];
-        if (b.m_State == 0)
+        if (b.m_Value == kEmpty)
         {
             if (freeSlot == SIZE_MAX)
                 freeSlot = slot;
             break;
         }
-        if (b.m_State == 2 && freeSlot == SIZE_MAX)
-            freeSlot = slot;
-        else if (b.m_State == 1 && b.m_X == x && b.m_Y == y && b.m_Z == z)
+        if (b.m_Value == kDeleted)
+        {
+            if (freeSlot == SIZE_MAX)
+                freeSlot = slot;
+        }
+        else if (b.m_X == x && b.m_Y == y && b.m_Z == z)
             return b.m_Value;
         slot = (slot + 2 * k - 1) % n;
     }
@@ -151,7 +154,7 @@ unsigned C3DPointGridMap::Insert(int x, int y, int z)
     m_CellKeys.push_back(x);
     m_CellKeys.push_back(y);
     m_CellKeys.push_back(z);
-    m_Buckets[freeSlot] = Bucket{x, y, z, rank, 1};
+    m_Buckets[freeSlot] = Bucket{x, y, z, rank};
     ++m_Used;
     if (size_t(m_Used) * 2 >= m_Buckets.size() && !Grow())
         return kZanNone;
@@ -167,7 +170,7 @@ bool C3DPointGridMap::Grow()
     old.swap(m_Buckets);
     try
     {
-        m_Buckets.assign(size, Bucket{0, 0, 0, 0, 0});
+        m_Buckets.assign(size, Bucket{0, 0, 0, kEmpty});
     }
     catch (const std::bad_alloc&)
     {
@@ -176,10 +179,10 @@ bool C3DPointGridMap::Grow()
     }
     for (const Bucket& b : old)
     {
-        if (b.m_State != 1)
+        if (b.m_Value == kEmpty || b.m_Value == kDeleted)
             continue;
         size_t slot = GetBucket(b.m_X, b.m_Y, b.m_Z, size);
-        for (size_t k = 1; m_Buckets[slot].m_State != 0; ++k)
+        for (size_t k = 1; m_Buckets[slot].m_Value != kEmpty; ++k)
             slot = (slot + 2 * k - 1) % size;
         m_Buckets[slot] = b;
     }
@@ -192,18 +195,36 @@ bool C3DPointGridMap::AddPoints(const CPointView<const C3DTPoint<float>>& points
     try
     {
         for (Bucket& b : m_Buckets)
-            b.m_State = 0;
+            b.m_Value = kEmpty;
         m_Used = 0;
         m_CellKeys.clear();
         m_PointCells.assign(n, kZanNone);
-        for (size_t i = 0; i < n; ++i)
+        // Cells and home buckets are found a batch ahead and the buckets prefetched: the
+        // table is far larger than the caches, and each insertion would otherwise wait for
+        // memory in turn.
+        constexpr size_t kBatch = 32;
+        int batchCells[kBatch][3];
+        size_t homes[kBatch];
+        for (size_t first = 0; first < n; first += kBatch)
         {
-            int cell[3];
-            GetCell(points[i], cell);
-            unsigned rank = Insert(cell[0], cell[1], cell[2]);
-            if (rank == kZanNone)
-                throw std::bad_alloc();
-            m_PointCells[i] = rank;
+            const size_t count = std::min(kBatch, n - first);
+            const size_t tableSize = m_Buckets.size();
+            for (size_t k = 0; k < count; ++k)
+            {
+                GetCell(points[first + k], batchCells[k]);
+                homes[k] = GetBucket(batchCells[k][0], batchCells[k][1], batchCells[k][2], unsigned(tableSize));
+                __builtin_prefetch(&m_Buckets[homes[k]]);
+            }
+            for (size_t k = 0; k < count; ++k)
+            {
+                if (m_Buckets.size() != tableSize) // grown within the batch
+                    homes[k] = GetBucket(batchCells[k][0], batchCells[k][1], batchCells[k][2],
+                                         unsigned(m_Buckets.size()));
+                unsigned rank = Insert(batchCells[k][0], batchCells[k][1], batchCells[k][2], homes[k]);
+                if (rank == kZanNone)
+                    throw std::bad_alloc();
+                m_PointCells[first + k] = rank;
+            }
         }
         // Counting sort by cell: a cell's points come out in increasing index order.
         const size_t cells = m_CellKeys.size() / 3;
@@ -220,7 +241,7 @@ bool C3DPointGridMap::AddPoints(const CPointView<const C3DTPoint<float>>& points
     }
     catch (const std::bad_alloc&)
     {
-        m_Buckets.assign(101, Bucket{0, 0, 0, 0, 0});
+        m_Buckets.assign(101, Bucket{0, 0, 0, kEmpty});
         m_Used = 0;
         m_CellKeys.clear();
         m_CellStart.clear();

@@ -7,11 +7,10 @@
 // Fast path. Most occupied cells touch no other occupied cell (always so for a fine grid of
 // exact duplicates): the points of such an isolated cell only ever see each other, so the
 // cell can be welded on its own, in one pass over its points, without the 27 hash look-ups.
-// Isolation is found without look-ups for most cells: two cells that touch differ by exactly
-// one on some axis, so a cell whose coordinate on every axis has no occupied neighbour value
-// (found by sorting the cells' coordinates per axis) is isolated. Only the remaining cells are
-// checked cell by cell, and only the points of touching cells go through the general loop,
-// still in index order. The remap is the one the general loop gives, which a test checks.
+// Isolation is found without hash look-ups: the occupied cells are radix-sorted by (x, y, z)
+// and swept once with a cursor per neighbour row. Only the points of touching cells go
+// through the general loop, still in index order. The remap is the one the general loop
+// gives, which a test checks.
 #include <3dzan/foundation/services.h>
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
@@ -20,6 +19,7 @@
 #include <3dzan/processing/spatialmaps.h>
 #include <3dzan/scene/geomobject.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <new>
@@ -140,72 +140,90 @@ bool CheckInput(const C3DPointList& points, double tolerance)
     return true;
 }
 
-/// Sorts \p keys by their high 32 bits (two passes of 16 bits; the low half rides along).
-void SortByHighWord(std::vector<uint64_t>& keys, std::vector<uint64_t>& scratch)
+struct CCellRecord
 {
-    scratch.resize(keys.size());
-    for (int shift = 32; shift < 64; shift += 16)
+    uint32_t m_Key[3]; ///< x, y, z with the sign bit flipped, so that unsigned order is signed order
+    uint32_t m_Rank;
+
+    bool operator<(const CCellRecord& other) const
     {
-        std::vector<size_t> count(65537, 0);
-        for (uint64_t k : keys)
-            ++count[((k >> shift) & 0xFFFF) + 1];
+        if (m_Key[0] != other.m_Key[0])
+            return m_Key[0] < other.m_Key[0];
+        if (m_Key[1] != other.m_Key[1])
+            return m_Key[1] < other.m_Key[1];
+        return m_Key[2] < other.m_Key[2];
+    }
+};
+
+/// Sorts \p records by (x, y, z): least significant digit first, 16 bits per pass, skipping
+/// the passes whose digit is the same for every record.
+void SortCells(std::vector<CCellRecord>& records)
+{
+    std::vector<CCellRecord> scratch(records.size());
+    std::vector<size_t> count(65537);
+    for (int pass = 0; pass < 6; ++pass)
+    {
+        const int word = 2 - pass / 2, shift = (pass % 2) * 16;
+        std::fill(count.begin(), count.end(), 0);
+        for (const CCellRecord& r : records)
+            ++count[((r.m_Key[word] >> shift) & 0xFFFF) + 1];
+        if (std::find(count.begin() + 1, count.end(), records.size()) != count.end())
+            continue;
         for (size_t d = 0; d < 65536; ++d)
             count[d + 1] += count[d];
-        for (uint64_t k : keys)
-            scratch[count[(k >> shift) & 0xFFFF]++] = k;
-        keys.swap(scratch);
+        for (const CCellRecord& r : records)
+            scratch[count[(r.m_Key[word] >> shift) & 0xFFFF]++] = r;
+        records.swap(scratch);
     }
 }
 
-/// For every cell of \p grid, whether another occupied cell touches it.
+/// For every cell of \p grid, whether another occupied cell touches it (differs by at most
+/// one on every axis). The cells are sorted by (x, y, z); a cell's neighbours then lie in the
+/// nine rows (x + dx, y + dy), and since shifting every key by the same offset keeps their
+/// order, one cursor per row offset walks forward through the sorted cells once in all.
 std::vector<uint8_t> FindTouchingCells(const C3DPointGridMap& grid)
 {
     const unsigned cells = grid.GetCellNbr();
-    std::vector<uint8_t> suspect(cells, 0);
-    std::vector<uint64_t> keys(cells), scratch;
-    for (int axis = 0; axis < 3; ++axis)
-    {
-        for (unsigned c = 0; c < cells; ++c)
-        {
-            int key[3];
-            grid.GetCellKey(c, key);
-            keys[c] = uint64_t(uint32_t(key[axis]) ^ 0x80000000u) << 32 | c;
-        }
-        SortByHighWord(keys, scratch);
-        // Groups of equal coordinate; a group next to the value below or above is suspect.
-        size_t start = 0;
-        uint32_t previous = 0;
-        bool hasPrevious = false;
-        while (start < keys.size())
-        {
-            uint32_t value = uint32_t(keys[start] >> 32);
-            size_t end = start + 1;
-            while (end < keys.size() && uint32_t(keys[end] >> 32) == value)
-                ++end;
-            bool touching = (hasPrevious && value - previous == 1) ||
-                            (end < keys.size() && uint32_t(keys[end] >> 32) - value == 1);
-            if (touching)
-                for (size_t k = start; k < end; ++k)
-                    suspect[uint32_t(keys[k])] = 1;
-            previous = value;
-            hasPrevious = true;
-            start = end;
-        }
-    }
+    std::vector<uint8_t> touching(cells, 0);
+    if (cells < 2)
+        return touching;
+    std::vector<CCellRecord> sorted(cells);
     for (unsigned c = 0; c < cells; ++c)
     {
-        if (!suspect[c])
-            continue;
         int key[3];
         grid.GetCellKey(c, key);
-        bool touching = false;
-        for (int k = 0; k < 27 && !touching; ++k)
-            if (k != 13)
-                touching = grid.FindCell(key[0] + k / 9 - 1, key[1] + (k / 3) % 3 - 1,
-                                         key[2] + k % 3 - 1) != kZanNone;
-        suspect[c] = touching ? 1 : 0;
+        for (int a = 0; a < 3; ++a)
+            sorted[c].m_Key[a] = uint32_t(key[a]) ^ 0x80000000u;
+        sorted[c].m_Rank = c;
     }
-    return suspect;
+    SortCells(sorted);
+    size_t cursor[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (size_t i = 0; i < cells; ++i)
+    {
+        const CCellRecord& cell = sorted[i];
+        for (int d = 0; d < 9 && !touching[cell.m_Rank]; ++d)
+        {
+            // Keys are clamped two short of the extremes, so these never wrap.
+            CCellRecord low;
+            low.m_Key[0] = cell.m_Key[0] + uint32_t(d / 3) - 1;
+            low.m_Key[1] = cell.m_Key[1] + uint32_t(d % 3) - 1;
+            low.m_Key[2] = cell.m_Key[2] - 1;
+            size_t& q = cursor[d];
+            while (q < cells && sorted[q] < low)
+                ++q;
+            for (size_t r = q; r < cells && sorted[r].m_Key[0] == low.m_Key[0] &&
+                               sorted[r].m_Key[1] == low.m_Key[1] &&
+                               sorted[r].m_Key[2] <= cell.m_Key[2] + 1;
+                 ++r)
+                if (r != i)
+                {
+                    touching[cell.m_Rank] = 1;
+                    touching[sorted[r].m_Rank] = 1;
+                    break;
+                }
+        }
+    }
+    return touching;
 }
 
 bool Poll(CProgressTask* progress, int64_t position)

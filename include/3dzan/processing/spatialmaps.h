@@ -121,16 +121,20 @@ public:
     double GetStep(int axis) const { return m_Step[axis < 0 || axis > 2 ? 0 : axis]; }
 
 private:
+    /// A bucket: the cell key and its value; the state (empty, used, deleted) is kept in the
+    /// value word (kEmpty, kDeleted, else used), which keeps a bucket at 16 bytes.
     struct Bucket
     {
         int m_X;
         int m_Y;
         int m_Z;
         unsigned m_Value;
-        uint8_t m_State; ///< 0 empty, 1 used, 2 deleted
     };
+    static constexpr unsigned kEmpty = 0xFFFFFFFFu;
+    static constexpr unsigned kDeleted = 0xFFFFFFFEu;
     /// \brief The cell's rank, inserted (next rank) when absent; kZanNone on memory shortage.
-    unsigned Insert(int x, int y, int z);
+    /// \param home the cell's bucket in the current table.
+    unsigned Insert(int x, int y, int z, size_t home);
     bool Grow();
 
     std::vector<Bucket> m_Buckets;
