@@ -116,6 +116,7 @@ private:
     unsigned m_FaceDistances = 0, m_Queries = 0, m_Cells = 0;
     unsigned m_PointSamples = 0, m_EdgeSamples = 0, m_FaceSamples = 0;
     uint64_t m_GridTime = 0, m_SampleTime = 0;
+    int m_Hint = -1; ///< the closest face of the previous sample, usually close to the next
 };
 
 bool COneSidedMeasure::Sample(const double p[3])
@@ -124,7 +125,8 @@ bool COneSidedMeasure::Sample(const double p[3])
     ++m_Queries;
     double distance;
     unsigned cells = 0, faces = 0;
-    int face = m_Grid->GetClosestFace(p, distance, kInfinity, &cells, &faces);
+    int face = m_Grid->GetClosestFace(p, distance, kInfinity, &cells, &faces, m_Hint);
+    m_Hint = face;
     m_Cells += cells;
     m_FaceDistances += faces;
     if (face < 0)

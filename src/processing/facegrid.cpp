@@ -146,6 +146,21 @@ std::unique_ptr<C3DFaceGridMap> C3DFaceGridMap::Create(const CFaceList& faces,
         const size_t n = grid->m_FaceIndex.size();
         if (bad || n == 0)
             return nullptr;
+        grid->m_GridIndex.assign(size_t(faces.GetSize()), -1);
+        grid->m_Boxes.resize(n * 6);
+        for (size_t f = 0; f < n; ++f)
+        {
+            grid->m_GridIndex[size_t(grid->m_FaceIndex[f])] = int(f);
+            const double* c = &grid->m_Corners[f * 9];
+            for (int a = 0; a < 3; ++a)
+            {
+                // Rounded outwards so that the box never cuts the triangle off.
+                float lowest = float(std::min({c[a], c[3 + a], c[6 + a]}));
+                float highest = float(std::max({c[a], c[3 + a], c[6 + a]}));
+                grid->m_Boxes[f * 6 + size_t(a)] = std::nextafter(lowest, -INFINITY);
+                grid->m_Boxes[f * 6 + 3 + size_t(a)] = std::nextafter(highest, INFINITY);
+            }
+        }
 
         double extent[3];
         const double diagonal = std::sqrt(Distance2(lo, hi));
@@ -260,18 +275,81 @@ double C3DFaceGridMap::DistanceToCellRing(const double p[3], const int center[3]
     return bound;
 }
 
+namespace
+{
+/// Per-thread marks of the faces already measured in the current query: a face listed in
+/// several cells is measured once. The marks belong to one grid at a time.
+struct CQueryMarks
+{
+    const void* m_Grid = nullptr;
+    size_t m_Size = 0;
+    unsigned m_Query = 0;
+    std::vector<unsigned> m_Marks;
+
+    void Begin(const void* grid, size_t faces)
+    {
+        if (m_Grid != grid || m_Size != faces || ++m_Query == 0)
+        {
+            m_Marks.assign(faces, 0);
+            m_Grid = grid;
+            m_Size = faces;
+            m_Query = 1;
+        }
+    }
+    bool Mark(size_t face)
+    {
+        if (m_Marks[face] == m_Query)
+            return false;
+        m_Marks[face] = m_Query;
+        return true;
+    }
+};
+thread_local CQueryMarks t_Marks;
+} // namespace
+
 int C3DFaceGridMap::GetClosestFace(const double point[3], double& distance, double maxDistance,
-                                   unsigned* inspected, unsigned* tested) const
+                                   unsigned* inspected, unsigned* tested, int hint) const
 {
     distance = kInfinity;
+    if (inspected)
+        *inspected = 0;
+    if (tested)
+        *tested = 0;
     if (!std::isfinite(point[0]) || !std::isfinite(point[1]) || !std::isfinite(point[2]) ||
         std::isnan(maxDistance) || m_FaceIndex.empty())
         return -1;
+    CQueryMarks& marks = t_Marks;
+    marks.Begin(this, m_FaceIndex.size());
     int center[3];
     CellOf(point, center);
     double best2 = kInfinity;
     size_t bestFace = SIZE_MAX;
     unsigned cells = 0, faces = 0;
+    auto consider = [&](size_t f) {
+        if (!marks.Mark(f))
+            return;
+        // The box first: most faces of a cell are farther than the best already found.
+        const float* box = &m_Boxes[f * 6];
+        double box2 = 0;
+        for (int a = 0; a < 3; ++a)
+        {
+            double below = double(box[a]) - point[a], above = point[a] - double(box[3 + a]);
+            double gap = below > 0 ? below : above > 0 ? above : 0.0;
+            box2 += gap * gap;
+        }
+        if (box2 > best2)
+            return;
+        const double* c = &m_Corners[f * 9];
+        ++faces;
+        double d2 = TriangleDistance2(point, c, c + 3, c + 6);
+        if (d2 < best2 || (d2 == best2 && f < bestFace))
+        {
+            best2 = d2;
+            bestFace = f;
+        }
+    };
+    if (hint >= 0 && size_t(hint) < m_GridIndex.size() && m_GridIndex[size_t(hint)] >= 0)
+        consider(size_t(m_GridIndex[size_t(hint)]));
     const int maxRing = std::max({m_Count[0], m_Count[1], m_Count[2]});
     for (int ring = 0; ring <= maxRing; ++ring)
     {
@@ -295,17 +373,7 @@ int C3DFaceGridMap::GetClosestFace(const double point[3], double& distance, doub
                     size_t cell = (size_t(x) * size_t(m_Count[1]) + size_t(y)) * size_t(m_Count[2]) +
                                   size_t(z);
                     for (unsigned k = m_CellStart[cell]; k < m_CellStart[cell + 1]; ++k)
-                    {
-                        size_t f = m_CellFaces[k];
-                        const double* c = &m_Corners[f * 9];
-                        ++faces;
-                        double d2 = TriangleDistance2(point, c, c + 3, c + 6);
-                        if (d2 < best2 || (d2 == best2 && f < bestFace))
-                        {
-                            best2 = d2;
-                            bestFace = f;
-                        }
-                    }
+                        consider(m_CellFaces[k]);
                 }
             }
         const double bound = DistanceToCellRing(point, center, ring);

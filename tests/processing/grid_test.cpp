@@ -259,6 +259,11 @@ TEST(FaceGrid, ClosestFaceMatchesBruteForce)
         {
             EXPECT_EQ(face, bestFace);
         }
+        // A hint only speeds the search up.
+        const double pp[3] = {p.m_X, p.m_Y, p.m_Z};
+        double hinted;
+        grid->GetClosestFace(pp, hinted, INFINITY, nullptr, nullptr, int(rng() % 400));
+        EXPECT_EQ(hinted, distance);
         // A maximum below the distance finds nothing.
         double none;
         if (best > 1e-6)

@@ -203,8 +203,12 @@ public:
     ///        \p maxDistance; its distance goes to \p distance.
     /// \param inspected when not null, receives the number of cells visited.
     /// \return the face index, or -1 (\p distance then infinite) when no face is that close.
+    /// \param tested when not null, receives the number of exact triangle distances taken.
+    /// \param hint a face (face list index) likely to be close, such as the answer for a
+    ///        previous nearby point, measured first so that the search prunes more; -1 for none.
     int GetClosestFace(const double point[3], double& distance, double maxDistance,
-                       unsigned* inspected = nullptr, unsigned* tested = nullptr) const;
+                       unsigned* inspected = nullptr, unsigned* tested = nullptr,
+                       int hint = -1) const;
     /// \brief The exact distance from \p p to the triangle (\p a, \p b, \p c), degenerate
     ///        triangles included (then the distance to the nearest side or point).
     static double GetDistanceToTriangle(const double p[3], const double a[3], const double b[3],
@@ -226,6 +230,8 @@ private:
     double m_Step[3] = {1, 1, 1};
     int m_Count[3] = {1, 1, 1};
     std::vector<double> m_Corners;      ///< 9 doubles per grid face
+    std::vector<float> m_Boxes;         ///< 6 floats per grid face: its box, rounded outwards
+    std::vector<int> m_GridIndex;       ///< the grid face of each face list index, -1 for none
     std::vector<int> m_FaceIndex;       ///< the face list index of each grid face
     std::vector<unsigned> m_CellStart;  ///< per cell, first entry in m_CellFaces, + end
     std::vector<unsigned> m_CellFaces;  ///< grid faces per cell
