@@ -259,6 +259,19 @@ void C3DFaceGridMap::CellOf(const double p[3], int cell[3]) const
     }
 }
 
+double C3DFaceGridMap::CellDistance2(const double p[3], int x, int y, int z) const
+{
+    const int cell[3] = {x, y, z};
+    double d2 = 0;
+    for (int a = 0; a < 3; ++a)
+    {
+        double low = m_Min[a] + cell[a] * m_Step[a];
+        double gap = p[a] < low ? low - p[a] : std::max(0.0, p[a] - (low + m_Step[a]));
+        d2 += gap * gap;
+    }
+    return d2;
+}
+
 // A lower bound of the distance from p to every cell outside the box of radius `ring` around
 // `center`; infinite when that box covers the grid.
 double C3DFaceGridMap::DistanceToCellRing(const double p[3], const int center[3], int ring) const
@@ -368,6 +381,9 @@ int C3DFaceGridMap::GetClosestFace(const double point[3], double& distance, doub
                 for (int z = edgeXY ? lo[2] : center[2] - ring; z <= hi[2]; z += zStep)
                 {
                     if (z < lo[2])
+                        continue;
+                    // A cell wholly farther than the best face holds nothing better.
+                    if (ring > 0 && CellDistance2(point, x, y, z) > best2)
                         continue;
                     ++cells;
                     size_t cell = (size_t(x) * size_t(m_Count[1]) + size_t(y)) * size_t(m_Count[2]) +

@@ -225,6 +225,7 @@ private:
     C3DFaceGridMap() = default;
     void CellOf(const double p[3], int cell[3]) const;
     double DistanceToCellRing(const double p[3], const int center[3], int ring) const;
+    double CellDistance2(const double p[3], int x, int y, int z) const;
 
     double m_Min[3] = {0, 0, 0};
     double m_Step[3] = {1, 1, 1};
