@@ -194,7 +194,7 @@ std::unique_ptr<C3DFaceGridMap> C3DFaceGridMap::Create(const CFaceList& faces,
         // A triangle is listed in every cell its box reaches. Large triangles over a fine
         // grid could list far more entries than faces: coarsen until the total stays within
         // a budget linear in the face count.
-        const uint64_t budget = 48 * uint64_t(n) + (1u << 20);
+        const uint64_t budget = std::min<uint64_t>(48 * uint64_t(n) + (1u << 20), 0xFFFFFFF0u);
         std::vector<int> cellBox(n * 6);
         for (;;)
         {
