@@ -36,6 +36,29 @@ class CPointList;
 class C3DGeomObject;
 class CChannel;
 template <class T> class C3DTBBox;
+class C3DFaceGridMap;
+
+namespace zan_detail
+{
+/// \brief The face grid a face list keeps for nearest-face queries. The grid class lives
+///        with the algorithms above this layer, which make it and give the release function;
+///        copies of the list start without one.
+struct CFaceGridHolder
+{
+    CFaceGridHolder() = default;
+    CFaceGridHolder(const CFaceGridHolder&) {}
+    CFaceGridHolder& operator=(const CFaceGridHolder&) { return *this; }
+    ~CFaceGridHolder() { Reset(); }
+    void Reset()
+    {
+        if (m_Grid && m_Release)
+            m_Release(m_Grid);
+        m_Grid = nullptr;
+    }
+    C3DFaceGridMap* m_Grid = nullptr;
+    void (*m_Release)(C3DFaceGridMap*) = nullptr;
+};
+} // namespace zan_detail
 
 /// \brief List-level flags of a face list.
 enum _FACELIST_PROPERTIES : unsigned
@@ -710,6 +733,28 @@ public:
     ///         has no C3DPointList as its source.
     bool GetBoundingBox(const CGeomInfo* geom, C3DTBBox<float>& box, unsigned pointFlags = 0,
                         bool flagMatch = true, const C4x4TMatrix<float>* matrix = nullptr) const;
+
+    /// \name Face grid (declared with its class in processing/spatialmaps.h)
+    /// \{
+    /// \brief The list's face grid over \p geom's source points, built on first use and kept
+    ///        until DeleteFaceGridMap or until the faces or the points change (their change
+    ///        stamps). Owned by the list. Not for use from two threads at once.
+    /// \return null when the list is not all triangles, has no valid face, \p geom has no
+    ///         3D source point list, or the grid cannot be built.
+    C3DFaceGridMap* GetFaceGridMap(CGeomInfo* geom);
+    /// \brief Drops the face grid.
+    void DeleteFaceGridMap();
+    /// \brief The index of the face closest to \p point (exact point-to-triangle distance),
+    ///        not beyond \p maxDistance, with its distance in \p distance.
+    /// \param grid the grid to search; null uses GetFaceGridMap(\p geom).
+    /// \return -1, with an infinite \p distance, when no face is that close or no grid can
+    ///         be had.
+    int GetClosestFace(CGeomInfo* geom, C3DFaceGridMap* grid, const C3DTPoint<double>& point,
+                       double& distance, double maxDistance);
+    /// \}
+
+private:
+    zan_detail::CFaceGridHolder m_FaceGrid;
 };
 
 /// Declares a face list of a channel: its face class, runtime class, constructors and copies.

@@ -21,10 +21,38 @@
 #include <cstdint>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 class CAssociationMap;
 class CFaceList;
 class CGeomInfo;
+class C3DFaceList;
+class C3DPointGridMap;
+class C3DPointSymetryMap;
+struct WeldProximityMap;
+enum _AXIS_INFO : unsigned;
+
+namespace zan_detail
+{
+/// \brief A cache member that copies of its owner do not take: a copy starts empty and an
+///        assignment keeps the target's own cache.
+template <class T> struct CNotCopied
+{
+    CNotCopied() = default;
+    CNotCopied(const CNotCopied&) {}
+    CNotCopied& operator=(const CNotCopied&) { return *this; }
+    std::unique_ptr<T> m_Value;
+};
+
+/// \brief For every point, the distinct material IDs of the valid faces using it
+///        (C3DPointList::InitPointMaterialGraph): point i's are
+///        m_Materials[m_Offsets[i], m_Offsets[i + 1]), in increasing order.
+struct CPointMaterialGraph
+{
+    std::vector<unsigned> m_Offsets;
+    std::vector<unsigned> m_Materials;
+};
+} // namespace zan_detail
 
 /// \brief Flags of a point list.
 enum _POINTLIST_PROPERTIES : unsigned
@@ -436,6 +464,56 @@ class ZAN_API C3DPointList : public CTypedPointList<C3DTPoint<float>>
     /// \return false, with \p normal untouched, for a null list, an index outside the list or a
     ///         degenerate triangle.
     bool GetNormal(const int* indices, C3DTVector<float>& normal) const;
+
+    /// \name Spatial maps (declared with their classes in processing/spatialmaps.h)
+    /// \{
+    /// \brief A new weld map (grid of InitGridCoordMap and an empty candidate array), held by
+    ///        the caller (DeleteWeldMap). Null for an empty list, a negative or non-finite
+    ///        tolerance, or a memory shortage.
+    WeldProximityMap* InitWeldMap(double tolerance, bool absolute) const;
+    /// \brief Releases a weld map; nothing for null.
+    static void DeleteWeldMap(WeldProximityMap* map);
+    /// \brief The candidate neighbours of point \p index: every other point of the 27 cells
+    ///        around its cell, cells visited for k = 0..26 with dx = k / 9 - 1,
+    ///        dy = (k / 3) mod 3 - 1, dz = k mod 3 - 1. No distance test is made.
+    /// \return the map's array (valid until the next query) and \p count; null and 0 for an
+    ///         index outside the list, a null map or a map made for another point count.
+    const int* Get3DProximityPoints(int index, WeldProximityMap* map, int& count) const;
+    /// \brief A point grid of the list (GetGridCoordMap without shift), held by the caller.
+    C3DPointGridMap* InitGridCoordMap(double tolerance, bool absolute) const;
+    /// \brief The map of every point to its mirror image across the plane through the centre
+    ///        of the points' box perpendicular to \p axis, within (extent / 20) × \p tolerance;
+    ///        held by the caller (Delete). Empty for an extent below 1e-15; null for an axis
+    ///        above 2, a negative or non-finite tolerance or a memory shortage.
+    C3DPointSymetryMap* InitSymetryMap(_AXIS_INFO axis, double tolerance) const;
+    /// \brief Builds the point-material graph from the material IDs of the valid faces of
+    ///        \p faces (indices outside the list are left out), replacing an older one.
+    /// \return false, with no graph, for an empty face list or a memory shortage.
+    bool InitPointMaterialGraph(const C3DFaceList& faces);
+    /// \brief Drops the point-material graph.
+    void DeletePointMaterialGraph();
+    /// \brief Gives point flag 0x40000 to every point whose faces use more than one material
+    ///        and clears it on the others. \return false, nothing changed, without a graph or
+    ///        when the graph was made for another point count.
+    bool InitShareSeveralMaterialsFlag();
+    /// \brief The distinct materials of point \p point (increasing) and their count; null and
+    ///        0 without a graph or outside it.
+    const unsigned* GetMaterialsConnectedToPoint(int point, int& count) const;
+    /// \brief Their count; 0 without a graph or outside it.
+    int GetNumberOfMaterialsConnectedToPoint(int point) const;
+    /// \}
+
+protected:
+    /// \brief A point grid of the list, held by the caller (delete). The origin is the centre
+    ///        of the points' box; the cell size is the box diagonal × 1.5 / 2147483647 for a
+    ///        \p tolerance of 0 (only coincident points share cells), the converted distance
+    ///        (C3DPointGridMap::GetAbsoluteDistance) for a relative one, the tolerance itself
+    ///        for an absolute one; with \p shifted the origin moves by a quarter of the size.
+    /// \return null for an empty list, a negative or non-finite tolerance or a shortage.
+    C3DPointGridMap* GetGridCoordMap(double tolerance, bool absolute, bool shifted) const;
+
+private:
+    zan_detail::CNotCopied<zan_detail::CPointMaterialGraph> m_MaterialGraph;
 };
 /// 3D vectors, such as normals (C3DVectorMethods). Value term: bits of x + y + z.
 ZAN_DECLARE_POINT_LIST(C3DVectorList, C3DTVector<float>)

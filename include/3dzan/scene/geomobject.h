@@ -40,6 +40,7 @@
 #include <3dzan/scene/scenedefaults.h>
 
 #include <memory>
+#include <span>
 
 #include <functional>
 
@@ -50,6 +51,7 @@ class C3DFilter;
 class C3DObject;
 class C3DCurve;
 class CMaterialHashMap;
+struct CWeldFilter;
 
 /// \brief How SubObject(pointNbr, mode) selects faces by their corner count.
 enum _SUBOBJECT_MODE : unsigned
@@ -263,6 +265,23 @@ public:
     /// \param invalidate invalidate the object with 0x800 when a channel went.
     /// \return whether a channel was removed.
     bool CleanChannels(unsigned typeMask, bool invalidate);
+    /// \brief Welds the points closer than \p tolerance (see ComputeWeldRemap in
+    ///        processing/spatialmaps.h), rewrites the faces to the representatives (without
+    ///        faces: marks the others with point flag 0x02), removes the points left unused
+    ///        (Clean), welds the channels with tolerance 0 and removes empty channels.
+    ///
+    /// Reports progress ("Merging...", "Merging confused points") and logs its duration.
+    /// \param tolerance a length when \p absolute, otherwise a fraction of the smallest
+    ///        extent of the points' box above 1e-6.
+    /// \param pairCount the number of (point-flag mask, mode) pairs that follow, \p mask
+    ///        being the first mask (see _WELD_FILTER_MODE); ignored for a tolerance of 0.
+    /// \return whether points or channels changed; false, with nothing changed, without a
+    ///         point list, for a negative or non-finite tolerance, a non-finite coordinate or
+    ///         when the host stops the progress.
+    bool Weld3DPoints(double tolerance, bool absolute, unsigned pairCount = 0, unsigned mask = 0,
+                      ...);
+    /// \brief Weld3DPoints with the filter pairs in an array.
+    bool Weld3DPoints(double tolerance, bool absolute, std::span<const CWeldFilter> filters);
     /// \brief Releases spare capacity of the lists and of every channel.
     void FreeExtra();
     /// \brief Takes the structure of \p source: the chunk structure of its point and face
