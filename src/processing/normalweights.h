@@ -79,6 +79,10 @@ inline void AddWeighted(const float unit[3], const float raw[3], const float e1[
         const float l1 = e1[0] * e1[0] + e1[1] * e1[1] + e1[2] * e1[2];
         const float l2 = e2[0] * e2[0] + e2[1] * e2[1] + e2[2] * e2[2];
         const double divisor = double(l1) * double(l2);
+        // A corner with a zero-length side has no edge weight: it adds nothing rather than
+        // an infinite vector.
+        if (!(divisor > 0.0))
+            return;
         sum[0] += float(double(raw[0]) / divisor);
         sum[1] += float(double(raw[1]) / divisor);
         sum[2] += float(double(raw[2]) / divisor);

@@ -12,7 +12,8 @@
 ///
 /// *Weighting modes* (_NormalSmoothMode): 1 unweighted (the face's unit normal), 2 area (the
 /// unnormalised Newell normal, whose length is twice the face's area), 3 edge length (the
-/// unnormalised normal divided by |e1|² |e2|², e1 and e2 the two sides at the corner),
+/// unnormalised normal divided by |e1|² |e2|², e1 and e2 the two sides at the corner; nothing
+/// at a corner with a zero-length side),
 /// 4 angle (the unit normal times the face's angle at the corner). Any other value counts as
 /// area weighting; 0 ("the scene's mode") is resolved by the object before it gets here.
 ///
