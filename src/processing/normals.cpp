@@ -515,9 +515,9 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             if (auto* faceNormals = dynamic_cast<CFaceNormalChannel*>(channels->GetFaceNormalChannel()))
                 faceNormals->InitNormals(geom);
 
-        CPointGraphUse graphUse(*faces, geom);
+        auto graphUse = std::make_unique<CPointGraphUse>(*faces, geom);
         const CFaceStorage* graph = faces->GetPointToFaceGraph();
-        if (!graphUse.IsHeld() || !graph)
+        if (!graphUse->IsHeld() || !graph)
             return false;
 
         const unsigned faceNbr = unsigned(faces->GetSize());
@@ -586,6 +586,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                                             &GetWritableIndexes);
             break;
         }
+        // The graph and the face normals are done with: free them before the output grows.
+        graphUse.reset();
         std::vector<float>().swap(faceNormals);
         std::vector<uint8_t>().swap(skipped);
 
