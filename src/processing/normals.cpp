@@ -13,9 +13,12 @@
 // array; each point's faces are gathered into a small scratch table (contribution and unit
 // normal per face) before they are grouped, so that a face's contribution at a corner is
 // computed once whatever the grouping. Distinct normals are stored once: an open-addressing
-// table (power-of-two capacity, linear probing, grown at half load) maps each normal, compared
-// component by component, to its index in a flat array. Because a normal gets the next index
-// the first time it is met, indices come out in first-seen order whatever the table's layout.
+// table (power-of-two capacity, linear probing, grown at three quarters full, each slot
+// keeping its normal's hash so that probes and growth do not read the normals) maps each
+// normal, compared component by component, to its index in a flat array. Lookups wait in
+// small batches whose slots are prefetched, since the table is far larger than the caches.
+// Because a normal gets the next index the first time it is met, indices come out in
+// first-seen order whatever the table's layout.
 #include <3dzan/geometry/normals.h>
 
 #include <3dzan/foundation/services.h>
@@ -83,47 +86,72 @@ bool IndexesInRange(const int* items, unsigned count, size_t pointNbr)
 }
 
 // The distinct normals met so far, each once, numbered in the order they were first met.
+// A slot holds the normal's 32-bit hash beside its index, so that probing past other normals
+// and growing never read the normals themselves: only a slot whose hash matches is compared.
 class CDistinctNormals
 {
 public:
     explicit CDistinctNormals(size_t expected)
     {
-        size_t capacity = 64;
+        size_t capacity = 1024;
         while (capacity < expected * 2)
             capacity *= 2;
-        m_Slots.assign(capacity, 0);
+        m_Slots.assign(capacity, CSlot{0, 0});
         m_Normals.reserve(expected * 3);
     }
 
-    unsigned Find(const float n[3])
+    static uint32_t Hash(const float n[3])
+    {
+        uint64_t h = (uint64_t(Bits(n[0])) * 0x9E3779B97F4A7C15ull) ^
+                     (uint64_t(Bits(n[1])) * 0xC2B2AE3D27D4EB4Full) ^
+                     (uint64_t(Bits(n[2])) * 0x165667B19E3779F9ull);
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
+        return uint32_t(h ^ (h >> 32));
+    }
+    /// \brief Asks the memory for the slot a hash starts at, ahead of its Find.
+    void Prefetch(uint32_t hash) const
+    {
+        __builtin_prefetch(&m_Slots[hash & (m_Slots.size() - 1)]);
+    }
+    /// \brief The index of \p n, which gets the next index when it is new.
+    unsigned Find(const float n[3], uint32_t hash)
     {
         const size_t mask = m_Slots.size() - 1;
-        for (size_t slot = Hash(n) & mask;; slot = (slot + 1) & mask)
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask)
         {
-            const unsigned held = m_Slots[slot];
-            if (held == 0)
+            const CSlot held = m_Slots[slot];
+            if (held.m_Index == 0)
             {
                 const unsigned index = unsigned(m_Normals.size() / 3);
                 m_Normals.insert(m_Normals.end(), n, n + 3);
-                m_Slots[slot] = index + 1;
-                if (++m_Used * 2 >= m_Slots.size())
+                m_Slots[slot] = CSlot{hash, index + 1};
+                // Linear probing stays short below three quarters full.
+                if (++m_Used * 4 >= m_Slots.size() * 3)
                     Grow();
                 return index;
             }
-            const float* known = &m_Normals[size_t(held - 1) * 3];
+            if (held.m_Hash != hash)
+                continue;
+            const float* known = &m_Normals[size_t(held.m_Index - 1) * 3];
             if (known[0] == n[0] && known[1] == n[1] && known[2] == n[2])
-                return held - 1;
+                return held.m_Index - 1;
         }
     }
     size_t GetCount() const { return m_Normals.size() / 3; }
     const float* GetNormal(size_t index) const { return &m_Normals[index * 3]; }
     void Release()
     {
-        std::vector<unsigned>().swap(m_Slots);
+        std::vector<CSlot>().swap(m_Slots);
         std::vector<float>().swap(m_Normals);
     }
 
 private:
+    struct CSlot
+    {
+        uint32_t m_Hash;
+        uint32_t m_Index; ///< normal index + 1, 0 for an empty slot
+    };
     static uint32_t Bits(float value)
     {
         value += 0.0f; // -0 and +0 compare equal: hash them alike
@@ -131,33 +159,24 @@ private:
         std::memcpy(&bits, &value, sizeof bits);
         return bits;
     }
-    static size_t Hash(const float n[3])
-    {
-        uint64_t h = (uint64_t(Bits(n[0])) * 0x9E3779B97F4A7C15ull) ^
-                     (uint64_t(Bits(n[1])) * 0xC2B2AE3D27D4EB4Full) ^
-                     (uint64_t(Bits(n[2])) * 0x165667B19E3779F9ull);
-        h ^= h >> 29;
-        h *= 0xBF58476D1CE4E5B9ull;
-        return size_t(h ^ (h >> 32));
-    }
     void Grow()
     {
-        std::vector<unsigned> slots(m_Slots.size() * 2, 0);
+        std::vector<CSlot> slots(m_Slots.size() * 2, CSlot{0, 0});
         const size_t mask = slots.size() - 1;
-        for (unsigned held : m_Slots)
+        for (const CSlot& held : m_Slots)
         {
-            if (!held)
+            if (!held.m_Index)
                 continue;
-            size_t slot = Hash(&m_Normals[size_t(held - 1) * 3]) & mask;
-            while (slots[slot])
+            size_t slot = held.m_Hash & mask;
+            while (slots[slot].m_Index)
                 slot = (slot + 1) & mask;
             slots[slot] = held;
         }
         m_Slots.swap(slots);
     }
 
-    std::vector<unsigned> m_Slots; ///< normal index + 1, 0 for an empty slot
-    std::vector<float> m_Normals;  ///< 3 floats per distinct normal
+    std::vector<CSlot> m_Slots;
+    std::vector<float> m_Normals; ///< 3 floats per distinct normal
     size_t m_Used = 0;
 };
 
@@ -165,9 +184,18 @@ private:
 struct CAround
 {
     unsigned m_Face;
-    unsigned m_State; ///< 0 unvisited, 1 done or ignored, 2 in the current group
+    unsigned m_State; ///< 0 unvisited, 1 grouped or ignored
     float m_Unit[3];
     float m_Contribution[3];
+};
+
+// A group of faces around one point, waiting for its normal's index.
+struct CGroup
+{
+    float m_Sum[3];
+    uint32_t m_Hash;
+    unsigned m_Point;
+    unsigned m_FirstMember;
 };
 
 struct CSmoothingInput
@@ -190,7 +218,33 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
     const size_t pointNbr = in.m_Points.GetCount();
     const unsigned records = std::min<unsigned>(in.m_Graph->GetCount(), unsigned(pointNbr));
     std::vector<CAround> around;
-    std::vector<unsigned> members;
+    // Groups wait in small batches so that their table slots are fetched from memory while
+    // later points are grouped; they are looked up in the order they were made, which keeps
+    // the first-met numbering.
+    constexpr size_t kBatch = 64;
+    std::vector<CGroup> groups;
+    std::vector<unsigned> members; // the faces of the waiting groups, group after group
+    groups.reserve(kBatch + 64);
+    auto flush = [&]()
+    {
+        for (size_t g = 0; g < groups.size(); ++g)
+        {
+            const CGroup& group = groups[g];
+            const int index = int(table.Find(group.m_Sum, group.m_Hash));
+            const size_t last = g + 1 < groups.size() ? groups[g + 1].m_FirstMember : members.size();
+            for (size_t m = group.m_FirstMember; m < last; ++m)
+            {
+                unsigned count;
+                int* target = writable(out, members[m], count);
+                const int* items = in.m_Faces->ItemsAt(members[m]);
+                for (unsigned k = 0; k < count; ++k)
+                    if (unsigned(items[k]) == group.m_Point)
+                        target[k] = index;
+            }
+        }
+        groups.clear();
+        members.clear();
+    };
     for (unsigned p = 0; p < records; ++p)
     {
         const unsigned n = in.m_Graph->CountAt(p);
@@ -241,8 +295,10 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
         while (seed < n)
         {
             const float* s = around[seed].m_Unit;
+            CGroup group;
+            group.m_Point = p;
+            group.m_FirstMember = unsigned(members.size());
             float sum[3] = {0, 0, 0};
-            members.clear();
             for (unsigned j = seed; j < n; ++j)
             {
                 CAround& entry = around[j];
@@ -261,26 +317,21 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
                 sum[0] += entry.m_Contribution[0];
                 sum[1] += entry.m_Contribution[1];
                 sum[2] += entry.m_Contribution[2];
-                entry.m_State = 2;
-                members.push_back(j);
+                entry.m_State = 1;
+                members.push_back(entry.m_Face);
             }
             zan_detail::NormalizeSum(sum);
-            const int index = int(table.Find(sum));
-            for (unsigned j : members)
-            {
-                CAround& entry = around[j];
-                entry.m_State = 1;
-                unsigned count;
-                int* target = writable(out, entry.m_Face, count);
-                const int* items = in.m_Faces->ItemsAt(entry.m_Face);
-                for (unsigned k = 0; k < count; ++k)
-                    if (unsigned(items[k]) == p)
-                        target[k] = index;
-            }
+            std::memcpy(group.m_Sum, sum, sizeof sum);
+            group.m_Hash = CDistinctNormals::Hash(sum);
+            table.Prefetch(group.m_Hash);
+            groups.push_back(group);
             while (seed < n && around[seed].m_State != 0)
                 ++seed;
         }
+        if (groups.size() >= kBatch)
+            flush();
     }
+    flush();
 }
 
 // A user of a face list's point-to-face graph for the length of one computation.
@@ -523,7 +574,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         const unsigned faceNbr = unsigned(faces->GetSize());
         const size_t pointNbr = points.GetCount();
         const CFaceStorage& storage = faces->GetStorage();
-        std::vector<float> faceNormals(size_t(faceNbr) * 3);
+        // Left uninitialised: every face is written or marked skipped before it is read.
+        std::unique_ptr<float[]> faceNormals(new float[size_t(faceNbr) * 3]);
         std::vector<uint8_t> skipped(faceNbr, 0);
         const bool raw = zan_detail::NeedsRawNormal(weighting);
         for (unsigned f = 0; f < faceNbr; ++f)
@@ -562,7 +614,7 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         input.m_Points = points;
         input.m_Faces = &storage;
         input.m_Graph = graph;
-        input.m_FaceNormals = faceNormals.data();
+        input.m_FaceNormals = faceNormals.get();
         input.m_FaceSkipped = skipped.data();
         input.m_CosLimit = std::cos(angle);
         CDistinctNormals table(pointNbr);
@@ -588,7 +640,7 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         }
         // The graph and the face normals are done with: free them before the output grows.
         graphUse.reset();
-        std::vector<float>().swap(faceNormals);
+        faceNormals.reset();
         std::vector<uint8_t>().swap(skipped);
 
         CHeld<C3DVectorList> vectors(new C3DVectorList);

@@ -10,7 +10,7 @@
 /// every channel face list; after a clean of the geometry the channels are cleaned with its
 /// face and point remaps (CDependentChannels::CleanChannels).
 ///
-/// The normal channels derive from CChannel in the normals code: they answer true to
+/// The normal channels (normals.h) derive from CChannel: face and point normals answer true to
 /// CanBeRecomputed (they are not archived) and override MatrixTransform and SwapCoordinates.
 #pragma once
 
