@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -96,8 +97,10 @@ public:
         size_t capacity = 1024;
         while (capacity < expected * 2)
             capacity *= 2;
-        m_Slots.assign(capacity, CSlot{0, 0});
-        m_Normals.reserve(expected * 3);
+        m_Slots = NewSlots(capacity);
+        m_Capacity = capacity;
+        // Smooth meshes hold about one normal per point; a quarter more spares most growths.
+        m_Normals.reserve((expected + expected / 4) * 3);
     }
 
     static uint32_t Hash(const float n[3])
@@ -112,12 +115,12 @@ public:
     /// \brief Asks the memory for the slot a hash starts at, ahead of its Find.
     void Prefetch(uint32_t hash) const
     {
-        __builtin_prefetch(&m_Slots[hash & (m_Slots.size() - 1)]);
+        __builtin_prefetch(&m_Slots[hash & (m_Capacity - 1)]);
     }
     /// \brief The index of \p n, which gets the next index when it is new.
     unsigned Find(const float n[3], uint32_t hash)
     {
-        const size_t mask = m_Slots.size() - 1;
+        const size_t mask = m_Capacity - 1;
         for (size_t slot = hash & mask;; slot = (slot + 1) & mask)
         {
             const CSlot held = m_Slots[slot];
@@ -127,7 +130,7 @@ public:
                 m_Normals.insert(m_Normals.end(), n, n + 3);
                 m_Slots[slot] = CSlot{hash, index + 1};
                 // Linear probing stays short below three quarters full.
-                if (++m_Used * 4 >= m_Slots.size() * 3)
+                if (++m_Used * 4 >= m_Capacity * 3)
                     Grow();
                 return index;
             }
@@ -142,7 +145,8 @@ public:
     const float* GetNormal(size_t index) const { return &m_Normals[index * 3]; }
     void Release()
     {
-        std::vector<CSlot>().swap(m_Slots);
+        m_Slots.reset();
+        m_Capacity = 0;
         std::vector<float>().swap(m_Normals);
     }
 
@@ -159,12 +163,27 @@ private:
         std::memcpy(&bits, &value, sizeof bits);
         return bits;
     }
+    struct CFree
+    {
+        void operator()(CSlot* slots) const { std::free(slots); }
+    };
+    using CSlots = std::unique_ptr<CSlot[], CFree>;
+    // Zeroed by calloc: fresh pages from the system come zeroed, with no pass over them.
+    static CSlots NewSlots(size_t capacity)
+    {
+        auto* slots = static_cast<CSlot*>(std::calloc(capacity, sizeof(CSlot)));
+        if (!slots)
+            throw std::bad_alloc();
+        return CSlots(slots);
+    }
     void Grow()
     {
-        std::vector<CSlot> slots(m_Slots.size() * 2, CSlot{0, 0});
-        const size_t mask = slots.size() - 1;
-        for (const CSlot& held : m_Slots)
+        const size_t capacity = m_Capacity * 2;
+        CSlots slots = NewSlots(capacity);
+        const size_t mask = capacity - 1;
+        for (size_t i = 0; i < m_Capacity; ++i)
         {
+            const CSlot& held = m_Slots[i];
             if (!held.m_Index)
                 continue;
             size_t slot = held.m_Hash & mask;
@@ -172,10 +191,12 @@ private:
                 slot = (slot + 1) & mask;
             slots[slot] = held;
         }
-        m_Slots.swap(slots);
+        m_Slots = std::move(slots);
+        m_Capacity = capacity;
     }
 
-    std::vector<CSlot> m_Slots;
+    CSlots m_Slots;
+    size_t m_Capacity = 0;
     std::vector<float> m_Normals; ///< 3 floats per distinct normal
     size_t m_Used = 0;
 };
