@@ -15,7 +15,7 @@
 // computed once whatever the grouping. Distinct normals are stored once: an open-addressing
 // table (power-of-two capacity, linear probing, grown at three quarters full, each slot
 // keeping its normal's hash so that probes and growth do not read the normals) maps each
-// normal, compared component by component, to its index in a flat array. Lookups wait in
+// normal, compared component by component, to its index in an array of fixed blocks. Lookups wait in
 // small batches whose slots are prefetched, since the table is far larger than the caches.
 // Because a normal gets the next index the first time it is met, indices come out in
 // first-seen order whatever the table's layout.
@@ -99,8 +99,6 @@ public:
             capacity *= 2;
         m_Slots = NewSlots(capacity);
         m_Capacity = capacity;
-        // Smooth meshes hold about one normal per point; a quarter more spares most growths.
-        m_Normals.reserve((expected + expected / 4) * 3);
     }
 
     static uint32_t Hash(const float n[3])
@@ -126,8 +124,8 @@ public:
             const CSlot held = m_Slots[slot];
             if (held.m_Index == 0)
             {
-                const unsigned index = unsigned(m_Normals.size() / 3);
-                m_Normals.insert(m_Normals.end(), n, n + 3);
+                const unsigned index = unsigned(m_Count);
+                Append(n);
                 m_Slots[slot] = CSlot{hash, index + 1};
                 // Linear probing stays short below three quarters full.
                 if (++m_Used * 4 >= m_Capacity * 3)
@@ -136,18 +134,27 @@ public:
             }
             if (held.m_Hash != hash)
                 continue;
-            const float* known = &m_Normals[size_t(held.m_Index - 1) * 3];
+            const float* known = GetNormal(held.m_Index - 1);
             if (known[0] == n[0] && known[1] == n[1] && known[2] == n[2])
                 return held.m_Index - 1;
         }
     }
-    size_t GetCount() const { return m_Normals.size() / 3; }
-    const float* GetNormal(size_t index) const { return &m_Normals[index * 3]; }
-    void Release()
+    size_t GetCount() const { return m_Count; }
+    const float* GetNormal(size_t index) const
+    {
+        return &m_Blocks[index >> kBlockShift][(index & (kBlockSize - 1)) * 3];
+    }
+    /// \brief Frees the slots once no more normals come (the normals stay readable).
+    void ReleaseSlots()
     {
         m_Slots.reset();
         m_Capacity = 0;
-        std::vector<float>().swap(m_Normals);
+    }
+    void Release()
+    {
+        ReleaseSlots();
+        m_Blocks.clear();
+        m_Count = 0;
     }
 
 private:
@@ -197,7 +204,18 @@ private:
 
     CSlots m_Slots;
     size_t m_Capacity = 0;
-    std::vector<float> m_Normals; ///< 3 floats per distinct normal
+    // The normals live in fixed blocks: growing never copies them, nor holds two arrays.
+    static constexpr unsigned kBlockShift = 16;
+    static constexpr size_t kBlockSize = size_t(1) << kBlockShift;
+    void Append(const float n[3])
+    {
+        if ((m_Count & (kBlockSize - 1)) == 0)
+            m_Blocks.emplace_back(new float[kBlockSize * 3]);
+        std::memcpy(&m_Blocks.back()[(m_Count & (kBlockSize - 1)) * 3], n, 3 * sizeof(float));
+        ++m_Count;
+    }
+    std::vector<std::unique_ptr<float[]>> m_Blocks; ///< 3 floats per distinct normal
+    size_t m_Count = 0;
     size_t m_Used = 0;
 };
 
@@ -664,6 +682,7 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         faceNormals.reset();
         std::vector<uint8_t>().swap(skipped);
 
+        table.ReleaseSlots();
         CHeld<C3DVectorList> vectors(new C3DVectorList);
         const size_t distinct = table.GetCount();
         if (!vectors->SetSize(int(distinct), false))
