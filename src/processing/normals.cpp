@@ -629,14 +629,19 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             zan_detail::NewellNormal(points, items, count, &faceNormals[size_t(f) * 3], !raw);
         }
 
+        // Sized from the corner counts alone: new corners hold 0 and faces below three
+        // corners get _FaceInvalid, as normal faces should before smoothing.
         CHeld<CNormalFaceList> normalFaces(new CNormalFaceList);
-        if (!normalFaces->SetSize(*faces))
-            return false;
+        {
+            std::vector<unsigned> counts(faceNbr);
+            for (unsigned f = 0; f < faceNbr; ++f)
+                counts[f] = storage.CountAt(f);
+            if (!normalFaces->SetSize(int(faceNbr), counts.data()))
+                return false;
+        }
         for (unsigned f = 0; f < faceNbr; ++f)
         {
-            unsigned count;
-            if (int* items = GetWritableIndexes(*normalFaces, f, count))
-                std::fill(items, items + count, 0);
+            const unsigned count = storage.CountAt(f);
             if (faces->IsFaceOneFlagSet(f, _FaceInvalid))
             {
                 CFace* handle = normalFaces->CreateFace();
