@@ -12,6 +12,7 @@
 #include <3dzan/foundation/xarchive.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/geominfo.h>
+#include <3dzan/geometry/normals.h>
 #include <3dzan/geometry/pointlist.h>
 
 #include <algorithm>
@@ -115,6 +116,12 @@ CChannel* CChannel::Create(_Channel3DType type, unsigned id)
         return new CVCChannel(id);
     case _ChannelWeight:
         return new CWeightChannel(id, true);
+    case _ChannelPointNormal:
+        return new CPointNormalChannel(id);
+    case _ChannelFaceNormal:
+        return new CFaceNormalChannel(id);
+    case _ChannelSpecNormal:
+        return new CSpecNormalChannel(id);
     default:
         return nullptr;
     }
@@ -233,6 +240,11 @@ void CChannel::AdoptLists(CPointList* points, CFaceList* faces)
         m_FaceList->Delete();
     m_PointList = points;
     m_FaceList = faces;
+}
+
+int* CChannel::GetWritableIndexes(CFaceList& list, unsigned face, unsigned& count)
+{
+    return list.m_Faces.GetItems(face, count);
 }
 
 bool CChannel::SetPointList(_Channel3DType type, CPointList* list, bool deleteOld)

@@ -10,8 +10,6 @@
 
 TEST(RuntimeClasses, EverySerializableClassIsDeclaredAtLoadUnderItsName)
 {
-    // CFaceNormalChannel, CPointNormalChannel and CSpecNormalChannel are expected missing until
-    // the normal channels exist; add them here with them.
     const char* const expected[] = {"C2DPointList",
                                     "C2DPointMethods",
                                     "C3DBaseObject",
@@ -36,8 +34,11 @@ TEST(RuntimeClasses, EverySerializableClassIsDeclaredAtLoadUnderItsName)
                                     "C3DSceneNode",
                                     "C3DVectorList",
                                     "C3DVectorMethods",
+                                    "CFaceNormalChannel",
                                     "CFacePropertyMethods",
                                     "CNormalFaceList",
+                                    "CPointNormalChannel",
+                                    "CSpecNormalChannel",
                                     "CUVWChannel",
                                     "CUVWFaceList",
                                     "CUVWPointList",
@@ -50,7 +51,7 @@ TEST(RuntimeClasses, EverySerializableClassIsDeclaredAtLoadUnderItsName)
                                     "CWeightFaceList",
                                     "CWeightPointList",
                                     "CWeightPointMethods"};
-    ASSERT_EQ(std::size(expected), 38u);
+    ASSERT_EQ(std::size(expected), 41u);
 
     std::set<std::string> declared;
     for (const CXRuntimeClass* record : CXRuntimeClass::GetDeclaredClasses())

@@ -220,7 +220,7 @@ TEST(Channel, IdsComeFromOneCounterThatLoadedIdsMovePast)
     }
     EXPECT_EQ(CChannel::GetLiveCount(), live);
     EXPECT_EQ(CChannel::Create(_Channel3DType(2), kZanNone), nullptr);
-    EXPECT_EQ(CChannel::Create(_ChannelPointNormal, kZanNone), nullptr);
+    EXPECT_EQ(CChannel::Create(_Channel3DType(0x80), kZanNone), nullptr);
 }
 
 TEST(DependentChannels, IndexQueriesSkipInvalidChannelsAndAbsentOnesGiveNothing)

@@ -10,7 +10,7 @@
 /// every channel face list; after a clean of the geometry the channels are cleaned with its
 /// face and point remaps (CDependentChannels::CleanChannels).
 ///
-/// The normal channels derive from CChannel in the normals code: they answer true to
+/// The normal channels (normals.h) derive from CChannel: face and point normals answer true to
 /// CanBeRecomputed (they are not archived) and override MatrixTransform and SwapCoordinates.
 #pragma once
 
@@ -106,9 +106,9 @@ public:
     ~CChannel() override;
 
     /// \brief A new empty channel of \p type with \p id (0xFFFFFFFF: a new id): UVW and VC
-    ///        channels with a point and a face list, weights per point (no face list).
-    /// \return null for any other type (the normal channels are made by the normals code).
-    ///         The caller holds the result (Delete).
+    ///        channels with a point and a face list, weights per point (no face list), and
+    ///        the three normal channels (normals.h), created stale.
+    /// \return null for any other type. The caller holds the result (Delete).
     static CChannel* Create(_Channel3DType type, unsigned id = kZanNone);
 
     /// \name Ids and counts
@@ -262,6 +262,11 @@ protected:
     /// \brief Takes over \p points and \p faces as the channel's lists (the old ones are
     ///        released).
     void AdoptLists(CPointList* points, CFaceList* faces);
+    /// \brief The indices of face \p face of \p list, writable in place, and their count
+    ///        (null and 0 out of range or for an empty face): for channels that rewrite their
+    ///        own face list's indices without changing corner counts. The caller keeps every
+    ///        index it writes below the list's point bound. Valid until the list changes.
+    static int* GetWritableIndexes(CFaceList& list, unsigned face, unsigned& count);
 
 private:
     struct CGraph;

@@ -52,6 +52,9 @@ class C3DObject;
 class C3DCurve;
 class CMaterialHashMap;
 struct CWeldFilter;
+class CFaceNormalChannel;
+class CPointNormalChannel;
+class CSpecNormalChannel;
 
 /// \brief How SubObject(pointNbr, mode) selects faces by their corner count.
 enum _SUBOBJECT_MODE : unsigned
@@ -224,6 +227,29 @@ public:
     ///        than 3 corners. False for kinds other than 1 and 4, empty objects and without a
     ///        face list.
     bool IsTriangular(_FACE_PROPERTIES flags = _FACE_PROPERTIES(0), bool state = true) const;
+    /// \}
+
+    /// \name Normals (normals.h)
+    /// \{
+    /// \brief The face-normal channel, computed when stale. A channel is created and added
+    ///        when the object has none and has a face list.
+    /// \return null for curves and groups, without a face list and channel, or when the
+    ///         normals cannot be computed. The object keeps the channel.
+    CFaceNormalChannel* GetFaceNormalChannel();
+    /// \brief The point-normal channel, computed when stale or when the effective smoothing
+    ///        angle (GetSmoothAngle) differs from the one it was computed with; created and
+    ///        added when absent, as for the face normals.
+    /// \return null as GetFaceNormalChannel, and when the computation fails (a non-finite
+    ///         coordinate, a memory shortage). The object keeps the channel.
+    CPointNormalChannel* GetPointNormalChannel();
+    /// \brief The first specified-normal channel, null when there is none (never created).
+    CSpecNormalChannel* GetSpecNormalChannel() const;
+    /// \brief Generates specified normals (CSpecNormalChannel::GenerateNormals with \p flags,
+    ///        the effective smoothing angle and \p mode, 0 meaning the effective mode),
+    ///        creating the channel when absent.
+    /// \return whether corners got normals; false, with nothing changed, for an empty object
+    ///         or without a face list and a point list.
+    bool GenerateNormals(unsigned flags, _NormalSmoothMode mode);
     /// \}
 
     /// \name Operations
