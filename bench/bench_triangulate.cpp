@@ -17,7 +17,7 @@ void BM_TriangulateStar(benchmark::State& state)
     const int n = int(state.range(0));
     C3DPointList points;
     points.SetSize(n);
-    std::vector<int> face(size_t(n));
+    std::vector<int> face(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
     {
         double t = 2 * 3.14159265358979323846 * i / n, r = i % 2 ? 0.6 : 1.0;

@@ -283,9 +283,11 @@ int C3DFace::Triangulate(const CGeomInfo* geom, int dstIndex, int mode) const
                     continue;
                 int count = 0;
                 const int* channelCorners = c.m_Src->GetIndexes(face, count);
+                // The channel face's values (an unusable face stays unusable), then its
+                // corners when it has one per geometry corner.
+                c.m_Dst->CopyFace(at, face, *c.m_Src, true);
                 if (!channelCorners || (c.m_Src->GetFaceFlags(face) & kUnusable))
                     continue;
-                c.m_Dst->CopyFace(at, face, *c.m_Src, true);
                 if (count == n)
                 {
                     const int channelTri[3] = {channelCorners[pos[0]], channelCorners[pos[1]],

@@ -1,7 +1,7 @@
 // Triangulation of a face list: every selected polygon is split by ear clipping (earclip.h)
-// and the destination lists are built in bulk: the corner indices of all new faces are
-// gathered in one array and appended at once, then every chunk value is copied from the
-// face each new face comes from, in one pass per chunk. Channel face lists are rebuilt the
+// and the destination lists are built in bulk, a block of source faces at a time: the corner
+// indices of the block's new faces are gathered in one array and appended at once, then every
+// chunk value is copied from the face each new face comes from, in one pass per chunk. Channel face lists are rebuilt the
 // same way from the corner positions the clipper chose. Convex quadrangles, the bulk of most
 // meshes, take a closed-form path that makes the very choices the clipper would.
 #include <3dzan/foundation/services.h>
@@ -27,42 +27,54 @@ inline bool IsSplit(unsigned flags, unsigned count, unsigned properties, bool ma
     return count > 3 && !(flags & kUnusable) && ((flags & properties) == properties) == match;
 }
 
-// The faces of the destination list, described before any list is touched.
+// Faces are planned and written a block at a time, so that the plan stays small enough to
+// live in cache and the destination lists are the only large memory the operation touches.
+constexpr unsigned kBlockFaces = 16384;
+
+// The destination faces of one block of source faces.
 struct CPlan
 {
-    std::vector<int> m_Indices;         // corners of every destination face, in order
-    std::vector<unsigned> m_Counts;     // corner count of every destination face
-    std::vector<unsigned> m_Parents;    // the source face of every destination face
-    std::vector<uint16_t> m_Positions;  // for split faces, the source positions of the corners
-    std::vector<uint8_t> m_Split;       // 1 for a triangle of a split face
+    std::vector<int> m_Indices;        // corners of every destination face, in order
+    std::vector<unsigned> m_Counts;    // corner count of every destination face
+    std::vector<unsigned> m_Parents;   // the source face of every destination face
+    std::vector<uint16_t> m_Positions; // for split faces, the source positions of the corners
+    std::vector<uint8_t> m_Split;      // 1 for a triangle of a split face
+    bool m_AllTriangles = true;
+
+    void Clear()
+    {
+        m_Indices.clear();
+        m_Counts.clear();
+        m_Parents.clear();
+        m_Positions.clear();
+        m_Split.clear();
+        m_AllTriangles = true;
+    }
 };
 
-bool BuildPlan(const CFaceList& faces, const C3DPointList& points, unsigned total,
-               unsigned properties, bool match, CPlan& plan)
+class CPlanner
 {
-    try
+public:
+    CPlanner(const CFaceList& faces, const C3DPointList& points, unsigned properties, bool match)
+        : m_Faces(faces), m_View(points.GetPointView()), m_Properties(properties), m_Match(match)
     {
-        plan.m_Counts.reserve(total);
-        plan.m_Parents.reserve(total);
-        plan.m_Split.reserve(total);
-        plan.m_Indices.reserve(size_t(total) * 3);
-        plan.m_Positions.reserve(size_t(total) * 3);
-        zan_detail::CPositionView view = points.GetPointView();
-        zan_detail::CEarClipper clipper;
-        std::vector<double> xy;
-        std::vector<uint16_t> corners;
-        const unsigned faceNbr = unsigned(faces.GetSize());
-        for (unsigned f = 0; f < faceNbr; ++f)
+    }
+
+    // Plans source faces [first, last) into \p plan (emptied first).
+    void Plan(unsigned first, unsigned last, CPlan& plan)
+    {
+        plan.Clear();
+        for (unsigned f = first; f < last; ++f)
         {
             int n = 0;
-            const int* indices = faces.GetIndexes(f, n);
-            bool split = IsSplit(faces.GetFaceFlags(f), unsigned(n), properties, match);
+            const int* indices = m_Faces.GetIndexes(f, n);
+            bool split = IsSplit(m_Faces.GetFaceFlags(f), unsigned(n), m_Properties, m_Match);
             if (split)
             {
-                xy.resize(size_t(n) * 2);
+                m_XY.resize(size_t(n) * 2);
                 // A face whose positions cannot be read (NaN, an index past the points) is
                 // kept as it is rather than lost.
-                split = zan_detail::ProjectPolygon(view, indices, unsigned(n), xy.data());
+                split = zan_detail::ProjectPolygon(m_View, indices, unsigned(n), m_XY.data());
             }
             if (!split)
             {
@@ -70,109 +82,108 @@ bool BuildPlan(const CFaceList& faces, const C3DPointList& points, unsigned tota
                 plan.m_Counts.push_back(unsigned(n));
                 plan.m_Parents.push_back(f);
                 plan.m_Split.push_back(0);
+                plan.m_AllTriangles = plan.m_AllTriangles && n == 3;
                 continue;
             }
-            corners.clear();
             uint16_t quad[6];
-            int quadNbr = n == 4 ? zan_detail::ClipConvexQuad(xy.data(), indices, quad) : -1;
-            if (quadNbr >= 0)
-                corners.assign(quad, quad + 3 * quadNbr);
-            else
-                clipper.Run(xy.data(), indices, unsigned(n), corners);
-            for (size_t k = 0; k < corners.size(); k += 3)
+            const uint16_t* corners = quad;
+            int triangles = n == 4 ? zan_detail::ClipConvexQuad(m_XY.data(), indices, quad) : -1;
+            if (triangles < 0)
             {
-                for (size_t j = 0; j < 3; ++j)
-                {
-                    plan.m_Indices.push_back(indices[corners[k + j]]);
-                    plan.m_Positions.push_back(corners[k + j]);
-                }
+                m_Corners.clear();
+                triangles = int(m_Clipper.Run(m_XY.data(), indices, unsigned(n), m_Corners));
+                corners = m_Corners.data();
+            }
+            for (int k = 0; k < 3 * triangles; ++k)
+            {
+                plan.m_Indices.push_back(indices[corners[k]]);
+                plan.m_Positions.push_back(corners[k]);
+            }
+            for (int t = 0; t < triangles; ++t)
+            {
                 plan.m_Counts.push_back(3);
                 plan.m_Parents.push_back(f);
                 plan.m_Split.push_back(1);
             }
         }
     }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
-    return true;
-}
 
-// Empties \p to (keeping its chunk structure) and appends the planned faces with the chunk
-// values of their sources in \p from.
-bool FillGeometry(CFaceList& to, const CFaceList& from, const CPlan& plan)
+private:
+    const CFaceList& m_Faces;
+    zan_detail::CPositionView m_View;
+    unsigned m_Properties;
+    bool m_Match;
+    zan_detail::CEarClipper m_Clipper;
+    std::vector<double> m_XY;
+    std::vector<uint16_t> m_Corners;
+};
+
+// Appends the planned faces to \p to with the chunk values of their sources in \p from.
+bool AppendGeometry(CFaceList& to, const CFaceList& from, const CPlan& plan)
 {
-    to.RemoveAll();
     const unsigned nbr = unsigned(plan.m_Counts.size());
-    if (!to.Reserve(nbr, plan.m_Indices.size()))
-        return false;
-    if (nbr && !to.AddFaces(plan.m_Indices.data(), plan.m_Counts.data(), nbr))
-        return false;
-    return nbr == 0 || to.CopyFacesData(0, from, plan.m_Parents.data(), nbr);
+    if (nbr == 0)
+        return true;
+    const unsigned first = unsigned(to.GetSize());
+    bool added = plan.m_AllTriangles ? to.AddFaces(plan.m_Indices.data(), nbr, 3)
+                                     : to.AddFaces(plan.m_Indices.data(), plan.m_Counts.data(), nbr);
+    return added && to.CopyFacesData(first, from, plan.m_Parents.data(), nbr);
 }
 
-// The channel faces that follow the planned faces: a copied face keeps its channel face; a
-// triangle takes the channel corners at its source positions, or is excluded when the
+// Appends the channel faces that follow the planned faces: a copied face keeps its channel
+// face; a triangle takes the channel corners at its source positions, or is excluded when the
 // channel face has another corner count. Unusable channel faces stay unusable.
-bool FillChannel(CFaceList& to, const CFaceList* from, const CFaceList& geometry,
-                 const CPlan& plan)
+bool AppendChannel(CFaceList& to, const CFaceList* from, const CFaceList& geometry,
+                   const CPlan& plan, std::vector<int>& indices, std::vector<unsigned>& counts,
+                   std::vector<unsigned>& parents, std::vector<unsigned>& excluded)
 {
     const unsigned nbr = unsigned(plan.m_Counts.size());
-    to.RemoveAll();
-    if (!from)
+    const unsigned first = unsigned(to.GetSize());
+    if (nbr == 0)
+        return true;
+    if (!from || from->GetSize() == 0)
     {
         // A channel without a source: faces that say they carry nothing.
-        if (!to.SetSize(int(nbr), 3))
+        if (!to.SetSize(int(first + nbr), 3))
             return false;
-        to.SetFacesFlags(kUnusable, true);
+        to.SetFacesFlags(first, first + nbr, kUnusable, true);
         return true;
     }
-    std::vector<int> indices;
-    std::vector<unsigned> counts(nbr), parents(nbr);
-    std::vector<unsigned> excluded;
-    try
+    indices.clear();
+    counts.assign(nbr, 3);
+    parents.resize(nbr);
+    excluded.clear();
+    size_t position = 0;
+    for (unsigned k = 0; k < nbr; ++k)
     {
-        indices.reserve(plan.m_Indices.size());
-        size_t position = 0;
-        for (unsigned k = 0; k < nbr; ++k)
+        const unsigned f = plan.m_Parents[k];
+        parents[k] = f < unsigned(from->GetSize()) ? f : 0;
+        int n = 0;
+        const int* corners = from->GetIndexes(f, n);
+        if (!plan.m_Split[k])
         {
-            const unsigned f = plan.m_Parents[k];
-            parents[k] = f < unsigned(from->GetSize()) ? f : 0;
-            int n = 0;
-            const int* corners = from->GetIndexes(f, n);
-            if (!plan.m_Split[k])
-            {
-                // Copied faces keep their channel face as it is (a missing one gets a corner).
-                if (n > 0)
-                    indices.insert(indices.end(), corners, corners + n);
-                else
-                    indices.push_back(0), excluded.push_back(k);
-                counts[k] = unsigned(std::max(n, 1));
-                continue;
-            }
-            const uint16_t* pos = &plan.m_Positions[position];
-            position += 3;
-            counts[k] = 3;
-            if (n == geometry.GetFaceSize(f))
-                for (int j = 0; j < 3; ++j)
-                    indices.push_back(corners[pos[j]]);
+            // Copied faces keep their channel face as it is (a missing one gets a corner).
+            if (n > 0)
+                indices.insert(indices.end(), corners, corners + n);
             else
-            {
-                for (int j = 0; j < 3; ++j)
-                    indices.push_back(n > 0 ? corners[std::min(int(pos[j]), n - 1)] : 0);
-                excluded.push_back(k);
-            }
+                indices.push_back(0), excluded.push_back(first + k);
+            counts[k] = unsigned(std::max(n, 1));
+            continue;
+        }
+        const uint16_t* pos = &plan.m_Positions[position];
+        position += 3;
+        if (n == geometry.GetFaceSize(f))
+            for (int j = 0; j < 3; ++j)
+                indices.push_back(corners[pos[j]]);
+        else
+        {
+            for (int j = 0; j < 3; ++j)
+                indices.push_back(n > 0 ? corners[std::min(int(pos[j]), n - 1)] : 0);
+            excluded.push_back(first + k);
         }
     }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
-    if (!to.Reserve(nbr, indices.size()) ||
-        (nbr && !to.AddFaces(indices.data(), counts.data(), nbr)))
-        return false;
-    if (nbr && from->GetSize() > 0 && !to.CopyFacesData(0, *from, parents.data(), nbr))
+    if (!to.AddFaces(indices.data(), counts.data(), nbr) ||
+        !to.CopyFacesData(first, *from, parents.data(), nbr))
         return false;
     for (unsigned k : excluded)
         to.SetFaceFlags(k, _FaceExcluded, true);
@@ -188,25 +199,51 @@ int C3DFaceList::DoTriangulation(const CGeomInfo* geom, unsigned total, int mode
     const auto* points = geom ? dynamic_cast<const C3DPointList*>(geom->GetSrcPointList()) : nullptr;
     if (!dst || !points || dst == this)
         return -1;
-    CPlan plan;
-    if (!BuildPlan(*this, *points, total, properties, match, plan))
-        return -1;
-    dst->SetPointBound(GetPointBound());
-    if (!FillGeometry(*dst, *this, plan))
-        return -1;
+    struct CChannelPair
+    {
+        CChannel* m_Channel;
+        const CFaceList* m_From;
+    };
+    std::vector<CChannelPair> channels;
     const CDependentChannels* src = geom->GetSrcChannels();
-    if (CDependentChannels* channels = geom->GetDstChannels())
-        for (CChannel* channel : *channels)
+    if (CDependentChannels* dstChannels = geom->GetDstChannels())
+        for (CChannel* channel : *dstChannels)
+            if (CFaceList* faces = channel->GetFaceList())
+            {
+                CChannel* from = src ? src->GetChannelByID(channel->GetChannelID(), channel->GetType())
+                                     : nullptr;
+                channels.push_back({channel, from ? from->GetFaceList() : nullptr});
+                faces->RemoveAll();
+                faces->Reserve(total, uint64_t(total) * 3);
+            }
+    dst->RemoveAll();
+    dst->SetPointBound(GetPointBound());
+    if (!dst->Reserve(total, uint64_t(total) * 3))
+        return -1;
+    try
+    {
+        CPlanner planner(*this, *points, properties, match);
+        CPlan plan;
+        std::vector<int> indices;
+        std::vector<unsigned> counts, parents, excluded;
+        const unsigned faceNbr = unsigned(GetSize());
+        for (unsigned first = 0; first < faceNbr; first += kBlockFaces)
         {
-            if (!channel->GetFaceList())
-                continue;
-            CChannel* from = src ? src->GetChannelByID(channel->GetChannelID(), channel->GetType())
-                                 : nullptr;
-            if (!FillChannel(*channel->GetFaceList(), from ? from->GetFaceList() : nullptr, *this,
-                             plan))
+            planner.Plan(first, std::min(faceNbr, first + kBlockFaces), plan);
+            if (!AppendGeometry(*dst, *this, plan))
                 return -1;
-            channel->MarkModified();
+            for (const CChannelPair& c : channels)
+                if (!AppendChannel(*c.m_Channel->GetFaceList(), c.m_From, *this, plan, indices,
+                                   counts, parents, excluded))
+                    return -1;
         }
+    }
+    catch (const std::bad_alloc&)
+    {
+        return -1;
+    }
+    for (const CChannelPair& c : channels)
+        c.m_Channel->MarkModified();
     return dst->GetSize();
 }
 
@@ -237,6 +274,7 @@ int C3DFaceList::Triangulate(CGeomInfo* geom, unsigned channelMask, _FACE_PROPER
         return -1;
     C3DFaceList* faces = C3DFaceList::Create(this);
     CDependentChannels* channels = CDependentChannels::Create();
+    // The copies keep their values; DoTriangulation rebuilds their face lists.
     if (srcChannels)
         channels->CopyChannels(*srcChannels, channelMask, _ChannelCopyKeepID);
     geom->SetFaceList(this, faces, ((srcOwn & _GeomOwnSrcFaces) ? 1 : 0) | 2);

@@ -5,6 +5,8 @@
 #include "processing/polyops_mesh.h"
 
 #include <3dzan/foundation/services.h>
+#include <3dzan/geometry/geominfo.h>
+#include <3dzan/geometry/topology.h>
 
 #include <cmath>
 
@@ -133,4 +135,31 @@ TEST(MergeCoplanarTest, StopLeavesTheObjectUnchanged)
     EXPECT_EQ(mesh->GetChecksum(16), checksum);
     MeshPtr empty(new C3DObject);
     EXPECT_EQ(empty->MergeCoplanarFaces(0.1), -1);
+}
+
+TEST(ChannelFrontierTest, ColoursAndUnusableChannelFaces)
+{
+    MeshPtr mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 3}}, true);
+    auto* vc = static_cast<CVCChannel*>(CChannel::Create(_ChannelVC, 41002));
+    vc->GetVCPointList()->SetSize(5);
+    for (int i = 0; i < 5; ++i)
+        (*vc->GetVCPointList())[i] = CVCPoint(CRGBColor(uint8_t(i < 4 ? 10 : 11), 0, 0, 255));
+    ASSERT_TRUE(vc->GetFaceList()->SetSize(*mesh->GetFaceList()));
+    mesh->AddChannel(vc);
+    CGeomInfo geom(mesh.get());
+    const C3DEdge shared(0, 2);
+    EXPECT_FALSE(vc->IsVCFrontier(&geom, 0, shared, 0, 1)); // different indices, equal colours
+    const int other[] = {4, 2, 3};
+    ASSERT_TRUE(vc->GetFaceList()->SetFaceIndexes(1, other, 3));
+    EXPECT_TRUE(vc->IsVCFrontier(&geom, 0, shared, 0, 1));
+    EXPECT_FALSE(vc->IsVCFrontier(&geom, 5.0 / 255, shared, 0, 1)); // one step apart
+    EXPECT_TRUE(vc->IsVCFrontier(&geom, 0, C3DEdge(1, 3), 0, 1));   // not an edge of face 0
+
+    auto* uv = static_cast<CUVWChannel*>(mesh->GetChannelByID(kUVID, _ChannelUVW));
+    EXPECT_FALSE(uv->IsUVFrontier(&geom, 0.0, shared, 0, 1));
+    uv->GetFaceList()->SetFaceFlags(1, _FaceExcluded, true); // one face without values
+    EXPECT_TRUE(uv->IsUVFrontier(&geom, 0.0, shared, 0, 1));
+    uv->GetFaceList()->SetFaceFlags(0, _FaceExcluded, true); // neither has values
+    EXPECT_FALSE(uv->IsUVFrontier(&geom, 0.0, shared, 0, 1));
+    EXPECT_TRUE(uv->IsUVFrontier(nullptr, 0.0, shared, 0, 1));
 }
