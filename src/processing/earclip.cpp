@@ -32,41 +32,37 @@ bool ProjectPolygon(const CPositionView& points, const int* indices, unsigned co
     if (count == 0 || !indices)
         return false;
     const size_t pointNbr = points.GetCount();
+    for (unsigned k = 0; k < count; ++k)
+        if (unsigned(indices[k]) >= pointNbr)
+            return false;
+    const C3DTPoint<float>& origin = points[unsigned(indices[0])];
     double nx = 0, ny = 0, nz = 0;
-    double lo[3], hi[3];
+    const C3DTPoint<float>* q = &points[unsigned(indices[count - 1])];
     for (unsigned k = 0; k < count; ++k)
     {
-        unsigned i = unsigned(indices[k]), j = unsigned(indices[k + 1 == count ? 0 : k + 1]);
-        if (i >= pointNbr || j >= pointNbr)
-            return false;
-        const C3DTPoint<float>& p = points[i];
-        const C3DTPoint<float>& q = points[j];
-        if (!std::isfinite(p.m_X) || !std::isfinite(p.m_Y) || !std::isfinite(p.m_Z))
-            return false;
-        nx += (double(p.m_Y) - q.m_Y) * (double(p.m_Z) + q.m_Z);
-        ny += (double(p.m_Z) - q.m_Z) * (double(p.m_X) + q.m_X);
-        nz += (double(p.m_X) - q.m_X) * (double(p.m_Y) + q.m_Y);
-        double c[3] = {p.m_X, p.m_Y, p.m_Z};
-        for (int a = 0; a < 3; ++a)
-        {
-            lo[a] = k ? std::min(lo[a], c[a]) : c[a];
-            hi[a] = k ? std::max(hi[a], c[a]) : c[a];
-        }
+        const C3DTPoint<float>& p = points[unsigned(indices[k])];
+        nx += (double(q->m_Y) - p.m_Y) * (double(q->m_Z) + p.m_Z);
+        ny += (double(q->m_Z) - p.m_Z) * (double(q->m_X) + p.m_X);
+        nz += (double(q->m_X) - p.m_X) * (double(q->m_Y) + p.m_Y);
+        q = &p;
     }
-    const C3DTPoint<float>& origin = points[unsigned(indices[0])];
+    // A NaN or infinite coordinate spreads into the normal.
+    if (!std::isfinite(nx + ny + nz))
+        return false;
     double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    double u[3], v[3];
-    if (length > 0 && std::isfinite(length))
+    double u[3] = {0, 0, 0}, v[3] = {0, 0, 0};
+    if (length > 0)
     {
         nx /= length, ny /= length, nz /= length;
         // u is perpendicular to the normal, built on the axis the normal leans on least;
         // v = n × u makes (u, v, n) right-handed, so the polygon turns counter-clockwise.
-        double e[3] = {0, 0, 0};
         double ax = std::fabs(nx), ay = std::fabs(ny), az = std::fabs(nz);
-        e[ax <= ay && ax <= az ? 0 : (ay <= az ? 1 : 2)] = 1;
-        u[0] = ny * e[2] - nz * e[1];
-        u[1] = nz * e[0] - nx * e[2];
-        u[2] = nx * e[1] - ny * e[0];
+        if (ax <= ay && ax <= az)
+            u[1] = nz, u[2] = -ny;
+        else if (ay <= az)
+            u[0] = -nz, u[2] = nx;
+        else
+            u[0] = ny, u[1] = -nx;
         double ul = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
         u[0] /= ul, u[1] /= ul, u[2] /= ul;
         v[0] = ny * u[2] - nz * u[1];
@@ -76,14 +72,20 @@ bool ProjectPolygon(const CPositionView& points, const int* indices, unsigned co
     else
     {
         // No area to orient by: keep the two axes along which the polygon spreads most.
+        double lo[3] = {origin.m_X, origin.m_Y, origin.m_Z}, hi[3] = {lo[0], lo[1], lo[2]};
+        for (unsigned k = 1; k < count; ++k)
+        {
+            const C3DTPoint<float>& p = points[unsigned(indices[k])];
+            const double c[3] = {p.m_X, p.m_Y, p.m_Z};
+            for (int a = 0; a < 3; ++a)
+                lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
+        }
         int drop = 0;
         for (int a = 1; a < 3; ++a)
             if (hi[a] - lo[a] < hi[drop] - lo[drop])
                 drop = a;
-        int a0 = drop == 0 ? 1 : 0, a1 = drop == 2 ? 1 : 2;
-        u[0] = u[1] = u[2] = v[0] = v[1] = v[2] = 0;
-        u[a0] = 1;
-        v[a1] = 1;
+        u[drop == 0 ? 1 : 0] = 1;
+        v[drop == 2 ? 1 : 2] = 1;
     }
     for (unsigned k = 0; k < count; ++k)
     {

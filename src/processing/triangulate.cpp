@@ -69,12 +69,18 @@ public:
             int n = 0;
             const int* indices = m_Faces.GetIndexes(f, n);
             bool split = IsSplit(m_Faces.GetFaceFlags(f), unsigned(n), m_Properties, m_Match);
+            double quadXY[8];
+            double* xy = quadXY;
             if (split)
             {
-                m_XY.resize(size_t(n) * 2);
+                if (n > 4)
+                {
+                    m_XY.resize(size_t(n) * 2);
+                    xy = m_XY.data();
+                }
                 // A face whose positions cannot be read (NaN, an index past the points) is
                 // kept as it is rather than lost.
-                split = zan_detail::ProjectPolygon(m_View, indices, unsigned(n), m_XY.data());
+                split = zan_detail::ProjectPolygon(m_View, indices, unsigned(n), xy);
             }
             if (!split)
             {
@@ -87,11 +93,11 @@ public:
             }
             uint16_t quad[6];
             const uint16_t* corners = quad;
-            int triangles = n == 4 ? zan_detail::ClipConvexQuad(m_XY.data(), indices, quad) : -1;
+            int triangles = n == 4 ? zan_detail::ClipConvexQuad(xy, indices, quad) : -1;
             if (triangles < 0)
             {
                 m_Corners.clear();
-                triangles = int(m_Clipper.Run(m_XY.data(), indices, unsigned(n), m_Corners));
+                triangles = int(m_Clipper.Run(xy, indices, unsigned(n), m_Corners));
                 corners = m_Corners.data();
             }
             for (int k = 0; k < 3 * triangles; ++k)
