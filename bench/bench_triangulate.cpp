@@ -40,4 +40,8 @@ void BM_TriangulateStar(benchmark::State& state)
 }
 } // namespace
 
-BENCHMARK(BM_TriangulateStar)->RangeMultiplier(10)->Range(10, 10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TriangulateStar)
+    ->RangeMultiplier(10)
+    ->Range(10, 10000)
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);

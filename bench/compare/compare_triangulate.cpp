@@ -84,57 +84,60 @@ int main()
     double objectTime = 1e30, listTime = 1e30, cgal = 1e30;
     for (int round = 0; round < 7; ++round)
     {
-        objectTime = std::min(objectTime, BestOf(
-            1,
-            [&]
-            {
-                if (object)
-                    object->Delete();
-                object = new C3DObject;
-                object->SetPointList(C3DPointList::Create(), true);
-                object->SetFaceList(C3DFaceList::Create(), true);
-                *object->GetPointList() = points;
-                *object->GetFaceList() = faces;
-            },
-            [&]
-            {
-                object->Triangulate();
-                objectFaces = size_t(object->GetFaceNbr());
-            }));
+        objectTime =
+            std::min(objectTime, BestOf(
+                                     1,
+                                     [&]
+                                     {
+                                         if (object)
+                                             object->Delete();
+                                         object = new C3DObject;
+                                         object->SetPointList(C3DPointList::Create(), true);
+                                         object->SetFaceList(C3DFaceList::Create(), true);
+                                         *object->GetPointList() = points;
+                                         *object->GetFaceList() = faces;
+                                     },
+                                     [&]
+                                     {
+                                         object->Triangulate();
+                                         objectFaces = size_t(object->GetFaceNbr());
+                                     }));
 
         listTime = std::min(listTime, BestOf(
-            1, [] {},
-            [&]
-            {
-                CGeomInfo geom;
-                geom.SetPointList(&points, nullptr, 0);
-                geom.SetFaceList(&faces, nullptr, 0);
-                listFaces = size_t(faces.Triangulate(&geom, _ChannelAll, _FACE_PROPERTIES(0), true));
-            }));
+                                          1, [] {},
+                                          [&]
+                                          {
+                                              CGeomInfo geom;
+                                              geom.SetPointList(&points, nullptr, 0);
+                                              geom.SetFaceList(&faces, nullptr, 0);
+                                              listFaces = size_t(faces.Triangulate(
+                                                  &geom, _ChannelAll, _FACE_PROPERTIES(0), true));
+                                          }));
 
-        cgal = std::min(cgal, BestOf(
-            1,
-            [&]
-            {
-                mesh.clear();
-                std::vector<Mesh::Vertex_index> vertices;
-                vertices.reserve(size_t(pointCount));
-                for (int i = 0; i < pointCount; ++i)
-                    vertices.push_back(mesh.add_vertex(Kernel::Point_3(grid.xyz[size_t(i) * 3],
-                                                                       grid.xyz[size_t(i) * 3 + 1],
-                                                                       grid.xyz[size_t(i) * 3 + 2])));
-                for (unsigned f = 0; f < faceCount; ++f)
-                {
-                    const int* q = &grid.indices[size_t(f) * 4];
-                    mesh.add_face(vertices[size_t(q[0])], vertices[size_t(q[1])],
-                                  vertices[size_t(q[2])], vertices[size_t(q[3])]);
-                }
-            },
-            [&]
-            {
-                CGAL::Polygon_mesh_processing::triangulate_faces(mesh);
-                cgalFaces = mesh.number_of_faces();
-            }));
+        cgal = std::min(cgal,
+                        BestOf(
+                            1,
+                            [&]
+                            {
+                                mesh.clear();
+                                std::vector<Mesh::Vertex_index> vertices;
+                                vertices.reserve(size_t(pointCount));
+                                for (int i = 0; i < pointCount; ++i)
+                                    vertices.push_back(mesh.add_vertex(Kernel::Point_3(
+                                        grid.xyz[size_t(i) * 3], grid.xyz[size_t(i) * 3 + 1],
+                                        grid.xyz[size_t(i) * 3 + 2])));
+                                for (unsigned f = 0; f < faceCount; ++f)
+                                {
+                                    const int* q = &grid.indices[size_t(f) * 4];
+                                    mesh.add_face(vertices[size_t(q[0])], vertices[size_t(q[1])],
+                                                  vertices[size_t(q[2])], vertices[size_t(q[3])]);
+                                }
+                            },
+                            [&]
+                            {
+                                CGAL::Polygon_mesh_processing::triangulate_faces(mesh);
+                                cgalFaces = mesh.number_of_faces();
+                            }));
     }
     if (object)
         object->Delete();

@@ -111,7 +111,8 @@ void CEarClipper::SetAngle(unsigned k)
         if (m_UseHeap)
         {
             m_Heap.push_back({c.m_Angle, k, c.m_Version});
-            std::push_heap(m_Heap.begin(), m_Heap.end(), [](const CHeapItem& a, const CHeapItem& b)
+            std::push_heap(m_Heap.begin(), m_Heap.end(),
+                           [](const CHeapItem& a, const CHeapItem& b)
                            { return HeapAfter(a.m_Angle, a.m_Position, b.m_Angle, b.m_Position); });
         }
     }
@@ -222,8 +223,8 @@ unsigned CEarClipper::Run(const double* xy, const int* indices, unsigned count,
             --remaining;
         }
     }
-    for (unsigned last = m_Ring[0].m_Prev; remaining > 3 && m_Ring[last].m_X == m_Ring[0].m_X &&
-                                           m_Ring[last].m_Y == m_Ring[0].m_Y;
+    for (unsigned last = m_Ring[0].m_Prev;
+         remaining > 3 && m_Ring[last].m_X == m_Ring[0].m_X && m_Ring[last].m_Y == m_Ring[0].m_Y;
          last = m_Ring[0].m_Prev)
     {
         m_Ring[last].m_Removed = true;
@@ -309,10 +310,10 @@ int ClipConvexQuad(const double* xy, const int* indices, uint16_t* triangles)
     };
     emit(c, n, p);
     // The ring is now n -> o -> p; the angles at n and p are measured again, o keeps its own.
-    angle[n] = TurningAngle(xy[2 * n], xy[2 * n + 1], xy[2 * o], xy[2 * o + 1], xy[2 * p],
-                            xy[2 * p + 1]);
-    angle[p] = TurningAngle(xy[2 * p], xy[2 * p + 1], xy[2 * n], xy[2 * n + 1], xy[2 * o],
-                            xy[2 * o + 1]);
+    angle[n] =
+        TurningAngle(xy[2 * n], xy[2 * n + 1], xy[2 * o], xy[2 * o + 1], xy[2 * p], xy[2 * p + 1]);
+    angle[p] =
+        TurningAngle(xy[2 * p], xy[2 * p + 1], xy[2 * n], xy[2 * n + 1], xy[2 * o], xy[2 * o + 1]);
     bool convexN = angle[n] >= 0.0, convexP = angle[p] >= 0.0;
     unsigned candidate = convexN && angle[n] < angle[p] ? n : p;
     bool convexCandidate = candidate == n ? convexN : convexP;

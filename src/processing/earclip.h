@@ -5,9 +5,10 @@
 // angle at convex corners, negative at reflex ones. The clipper takes the convex corner with
 // the smallest angle, keeps walking to a neighbour while the angles stay small (below 1.58 rad,
 // just above a right angle) and looks for a fresh smallest corner otherwise. An ear is refused
-// when a reflex corner lies inside it or on its sides (other than at its three corners). The smallest convex corner comes from a heap
-// for large rings and from a scan for small ones; both pick the smallest angle and, among
-// equal angles, the lowest position, so they give the same triangles.
+// when a reflex corner lies inside it or on its sides (other than at its three corners). The
+// smallest convex corner comes from a heap for large rings and from a scan for small ones; both
+// pick the smallest angle and, among equal angles, the lowest position, so they give the same
+// triangles.
 #pragma once
 
 #include "facegeometry.h"

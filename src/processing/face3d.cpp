@@ -57,8 +57,8 @@ std::vector<CChannelFaces> PairChannels(const CGeomInfo* geom)
     {
         if (!channel->GetFaceList())
             continue;
-        CChannel* from = src ? src->GetChannelByID(channel->GetChannelID(), channel->GetType())
-                             : nullptr;
+        CChannel* from =
+            src ? src->GetChannelByID(channel->GetChannelID(), channel->GetType()) : nullptr;
         pairs.push_back({from ? from->GetFaceList() : nullptr, channel->GetFaceList()});
     }
     return pairs;

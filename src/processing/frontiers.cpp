@@ -48,7 +48,8 @@ bool BreaksAlong(const CChannel& channel, const LIST* values, const CGeomInfo* g
             if (value[s] < 0 || value[s] >= values->GetSize())
                 return true;
         }
-        if (value[0] != value[1] && !channel.Compare(&(*values)[value[0]], &(*values)[value[1]], tolerance))
+        if (value[0] != value[1] &&
+            !channel.Compare(&(*values)[value[0]], &(*values)[value[1]], tolerance))
             return true;
     }
     return false;

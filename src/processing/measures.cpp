@@ -40,7 +40,8 @@ int Side(const C3DTPoint<float>& s, const C3DTPoint<float>& e, const C3DTPoint<f
 int Classify(const C3DTPoint<float>& s, const C3DTPoint<float>& e, const C3DTPoint<float>& p)
 {
     // One base-3 digit per projection: xz, xy, yz.
-    return (Side(s, e, p, 0, 2) + 1) * 9 + (Side(s, e, p, 0, 1) + 1) * 3 + (Side(s, e, p, 1, 2) + 1);
+    return (Side(s, e, p, 0, 2) + 1) * 9 + (Side(s, e, p, 0, 1) + 1) * 3 +
+           (Side(s, e, p, 1, 2) + 1);
 }
 } // namespace
 

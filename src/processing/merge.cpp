@@ -87,7 +87,7 @@ struct COutlineCorner
 // A planned destination face: a source face copied, or an outline.
 struct CPlannedFace
 {
-    unsigned m_Source;                 // face whose chunk values the new face takes
+    unsigned m_Source;                     // face whose chunk values the new face takes
     std::vector<COutlineCorner> m_Outline; // empty: the source face as it is
 };
 
@@ -98,7 +98,7 @@ bool TraceOutline(const CFaceList& faces, const C3DPointList& points,
 {
     const CAssociationMap* edges = faces.GetEdgeGraph();
     std::unordered_map<int, COutlineCorner> next; // start point -> border half-edge
-    std::unordered_map<int, int> ends;             // start point -> end point
+    std::unordered_map<int, int> ends;            // start point -> end point
     const int id = group[members[0]];
     for (unsigned m : members)
     {
@@ -157,9 +157,8 @@ bool TraceOutline(const CFaceList& faces, const C3DPointList& points,
         double out[3] = {double(q.m_X) - c.m_X, double(q.m_Y) - c.m_Y, double(q.m_Z) - c.m_Z};
         double li = std::sqrt(in[0] * in[0] + in[1] * in[1] + in[2] * in[2]);
         double lo = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
-        double dot = li > 0 && lo > 0
-                         ? (in[0] * out[0] + in[1] * out[1] + in[2] * out[2]) / (li * lo)
-                         : 0.0;
+        double dot =
+            li > 0 && lo > 0 ? (in[0] * out[0] + in[1] * out[1] + in[2] * out[2]) / (li * lo) : 0.0;
         if (dot < 1.0)
             outline.push_back(loop[k]);
     }
@@ -208,10 +207,11 @@ bool WritePlanned(CFaceList& to, const CFaceList& corners, const CFaceList& geom
         counts.push_back(unsigned(face.m_Outline.size()));
     }
     to.RemoveAll();
-    bool ok = to.Reserve(unsigned(counts.size()), indices.size()) &&
-              (counts.empty() || to.AddFaces(indices.data(), counts.data(), unsigned(counts.size()))) &&
-              (counts.empty() || corners.GetSize() == 0 ||
-               to.CopyFacesData(0, corners, sources.data(), unsigned(sources.size())));
+    bool ok =
+        to.Reserve(unsigned(counts.size()), indices.size()) &&
+        (counts.empty() || to.AddFaces(indices.data(), counts.data(), unsigned(counts.size()))) &&
+        (counts.empty() || corners.GetSize() == 0 ||
+         to.CopyFacesData(0, corners, sources.data(), unsigned(sources.size())));
     if (ok)
         for (unsigned k : excluded)
             to.SetFaceFlags(k, _FaceExcluded, true);
@@ -221,7 +221,8 @@ bool WritePlanned(CFaceList& to, const CFaceList& corners, const CFaceList& geom
 
 int C3DFaceList::MergeCoplanarFaces(const CGeomInfo* geom, double angle)
 {
-    const auto* points = geom ? dynamic_cast<const C3DPointList*>(geom->GetSrcPointList()) : nullptr;
+    const auto* points =
+        geom ? dynamic_cast<const C3DPointList*>(geom->GetSrcPointList()) : nullptr;
     CFaceList* dst = geom ? geom->GetDstFaceList() : nullptr;
     if (!points || !dst || dst == this || geom->GetSrcFaceList() != this || std::isnan(angle))
         return -1;
@@ -239,8 +240,9 @@ int C3DFaceList::MergeCoplanarFaces(const CGeomInfo* geom, double angle)
     {
         int count = 0;
         const int* corners = GetIndexes(f, count);
-        valid[f] = !(GetFaceFlags(f) & kUnusable) &&
-                   zan_detail::NewellNormal(view, corners, unsigned(count), &normals[size_t(f) * 3], true);
+        valid[f] =
+            !(GetFaceFlags(f) & kUnusable) &&
+            zan_detail::NewellNormal(view, corners, unsigned(count), &normals[size_t(f) * 3], true);
     }
     if (!InitEdgeToFaceGraph(geom))
         return -1;
@@ -283,7 +285,8 @@ int C3DFaceList::MergeCoplanarFaces(const CGeomInfo* geom, double angle)
                 const int* faces = edges->Lookup(C3DEdge(a, b), around);
                 if (around != 2)
                     continue;
-                const unsigned other = unsigned(faces[0]) == face ? unsigned(faces[1]) : unsigned(faces[0]);
+                const unsigned other =
+                    unsigned(faces[0]) == face ? unsigned(faces[1]) : unsigned(faces[0]);
                 if (other == face || group[other] >= 0 || !valid[other])
                     continue;
                 int otherCount = 0;
@@ -335,7 +338,8 @@ int C3DFaceList::MergeCoplanarFaces(const CGeomInfo* geom, double angle)
     }
     DeleteEdgeToFaceGraph();
     // Faces of a group kept apart come after its first face; restore the source order.
-    std::stable_sort(plan.begin(), plan.end(), [](const CPlannedFace& a, const CPlannedFace& b)
+    std::stable_sort(plan.begin(), plan.end(),
+                     [](const CPlannedFace& a, const CPlannedFace& b)
                      { return a.m_Source < b.m_Source; });
 
     if (!WritePlanned(*dst, *this, *this, plan, false))
@@ -347,7 +351,7 @@ int C3DFaceList::MergeCoplanarFaces(const CGeomInfo* geom, double angle)
         {
             CFaceList* faces = channel->GetFaceList();
             CChannel* from = srcChannels ? srcChannels->GetChannelByID(channel->GetChannelID(),
-                                                                        channel->GetType())
+                                                                       channel->GetType())
                                          : nullptr;
             if (!faces || !from || !from->GetFaceList())
                 continue;
@@ -367,7 +371,8 @@ int C3DFaceList::MergeCoplanarFaces(const CGeomInfo* geom, double angle)
                 kept.push_back({f, {}});
         for (CFaceList* faces : lists)
         {
-            auto* copy = static_cast<CFaceList*>(faces->GetRuntimeClassDescriptor()->CreateObject());
+            auto* copy =
+                static_cast<CFaceList*>(faces->GetRuntimeClassDescriptor()->CreateObject());
             if (!copy)
                 return -1;
             *copy = *faces;

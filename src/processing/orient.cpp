@@ -187,7 +187,8 @@ private:
                 float ng[3];
                 double cf[3], cg[3];
                 if (!zan_detail::NewellNormal(view, gc, unsigned(gn), ng, true) ||
-                    std::fabs(double(nf[0]) * ng[0] + double(nf[1]) * ng[1] + double(nf[2]) * ng[2]) < kParallel ||
+                    std::fabs(double(nf[0]) * ng[0] + double(nf[1]) * ng[1] +
+                              double(nf[2]) * ng[2]) < kParallel ||
                     !CornerNormal(face, point, cf) || !CornerNormal(g, point, cg))
                     continue;
                 Take(g, cf[0] * cg[0] + cf[1] * cg[1] + cf[2] * cg[2] < 0.0);
@@ -289,7 +290,8 @@ bool C3DGeomObject::UnifyNormals()
         if (!faces || channel->IsOneFlagSet(kChannelsLeftAlone))
             continue;
         bool any = false;
-        for (unsigned f = flipped.FindNextSet(0); f < flipped.GetSize(); f = flipped.FindNextSet(f + 1))
+        for (unsigned f = flipped.FindNextSet(0); f < flipped.GetSize();
+             f = flipped.FindNextSet(f + 1))
             if (f < unsigned(faces->GetSize()) &&
                 faces->GetFaceSize(f) == m_FaceList->GetFaceSize(f))
                 Reverse(*faces, f), any = true;

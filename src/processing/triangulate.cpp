@@ -1,9 +1,9 @@
 // Triangulation of a face list: every selected polygon is split by ear clipping (earclip.h)
 // and the destination lists are built in bulk, a block of source faces at a time: the corner
 // indices of the block's new faces are gathered in one array and appended at once, then every
-// chunk value is copied from the face each new face comes from, in one pass per chunk. Channel face lists are rebuilt the
-// same way from the corner positions the clipper chose. Convex quadrangles, the bulk of most
-// meshes, take a closed-form path that makes the very choices the clipper would.
+// chunk value is copied from the face each new face comes from, in one pass per chunk. Channel face
+// lists are rebuilt the same way from the corner positions the clipper chose. Convex quadrangles,
+// the bulk of most meshes, take a closed-form path that makes the very choices the clipper would.
 #include <3dzan/foundation/services.h>
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
@@ -131,8 +131,9 @@ bool AppendGeometry(CFaceList& to, const CFaceList& from, const CPlan& plan)
     if (nbr == 0)
         return true;
     const unsigned first = unsigned(to.GetSize());
-    bool added = plan.m_AllTriangles ? to.AddFaces(plan.m_Indices.data(), nbr, 3)
-                                     : to.AddFaces(plan.m_Indices.data(), plan.m_Counts.data(), nbr);
+    bool added = plan.m_AllTriangles
+                     ? to.AddFaces(plan.m_Indices.data(), nbr, 3)
+                     : to.AddFaces(plan.m_Indices.data(), plan.m_Counts.data(), nbr);
     return added && to.CopyFacesData(first, from, plan.m_Parents.data(), nbr);
 }
 
@@ -202,7 +203,8 @@ int C3DFaceList::DoTriangulation(const CGeomInfo* geom, unsigned total, int mode
 {
     (void)mode;
     CFaceList* dst = geom ? geom->GetDstFaceList() : nullptr;
-    const auto* points = geom ? dynamic_cast<const C3DPointList*>(geom->GetSrcPointList()) : nullptr;
+    const auto* points =
+        geom ? dynamic_cast<const C3DPointList*>(geom->GetSrcPointList()) : nullptr;
     if (!dst || !points || dst == this)
         return -1;
     struct CChannelPair
@@ -216,8 +218,9 @@ int C3DFaceList::DoTriangulation(const CGeomInfo* geom, unsigned total, int mode
         for (CChannel* channel : *dstChannels)
             if (CFaceList* faces = channel->GetFaceList())
             {
-                CChannel* from = src ? src->GetChannelByID(channel->GetChannelID(), channel->GetType())
-                                     : nullptr;
+                CChannel* from =
+                    src ? src->GetChannelByID(channel->GetChannelID(), channel->GetType())
+                        : nullptr;
                 channels.push_back({channel, from ? from->GetFaceList() : nullptr});
                 faces->RemoveAll();
                 faces->Reserve(total, uint64_t(total) * 3);

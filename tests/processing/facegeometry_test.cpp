@@ -53,9 +53,9 @@ TEST(TriangleMeasuresTest, GoldenValues)
 
 TEST(FaceGeometryTest, MeasuresOfSimpleFaces)
 {
-    MeshPtr mesh = MakeMesh({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0},
-                             {0, 0, 1}},
-                            {{0, 1, 2, 3, 4, 5}, {0, 1, 2}, {0, 1, 4, 6}, {0, 1}, {0, 0, 0}});
+    MeshPtr mesh =
+        MakeMesh({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}, {0, 0, 1}},
+                 {{0, 1, 2, 3, 4, 5}, {0, 1, 2}, {0, 1, 4, 6}, {0, 1}, {0, 0, 0}});
     CFaceOf l(*mesh, 0), triangle(*mesh, 1), bent(*mesh, 2), line(*mesh, 3), point(*mesh, 4);
 
     EXPECT_DOUBLE_EQ(l.m_Face.Area(&l.m_Geom), 1.0); // first three corners: (0,0) (2,0) (2,1)
@@ -95,7 +95,8 @@ TEST(FaceGeometryTest, ProjectionKeepsOrientationAndDistances)
 {
     // A tilted L, once as given and once reversed: both project counter-clockwise.
     std::vector<Point3> points;
-    for (auto [x, y] : std::vector<std::pair<float, float>>{{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}})
+    for (auto [x, y] :
+         std::vector<std::pair<float, float>>{{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}})
         points.push_back({x, 0.6f * y, 0.8f * y + 3});
     MeshPtr mesh = MakeMesh(points, {{0, 1, 2, 3, 4, 5}, {5, 4, 3, 2, 1, 0}});
     for (unsigned f = 0; f < 2; ++f)

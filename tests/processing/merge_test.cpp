@@ -40,7 +40,8 @@ double NormalZTimesArea(const C3DObject& mesh, unsigned face)
     const int* c = mesh.GetFaceList()->GetIndexes(face, n);
     double sum = 0;
     for (int k = 0; k < n; ++k)
-        sum += double(p[c[k]].m_X) * p[c[(k + 1) % n]].m_Y - double(p[c[(k + 1) % n]].m_X) * p[c[k]].m_Y;
+        sum += double(p[c[k]].m_X) * p[c[(k + 1) % n]].m_Y -
+               double(p[c[(k + 1) % n]].m_X) * p[c[k]].m_Y;
     return 0.5 * sum;
 }
 
@@ -89,7 +90,8 @@ TEST(MergeCoplanarTest, TwoTrianglesBecomeOneQuadrangleUnlessSomethingSeparatesT
     }
     {
         SCOPED_TRACE("folded by a right angle");
-        MeshPtr mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 0, 1}}, {{0, 1, 2}, {1, 3, 2}});
+        MeshPtr mesh =
+            MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 0, 1}}, {{0, 1, 2}, {1, 3, 2}});
         EXPECT_EQ(mesh->MergeCoplanarFaces(0.5), 2);
         EXPECT_EQ(mesh->MergeCoplanarFaces(1.6), 1);
     }
@@ -122,7 +124,8 @@ TEST(MergeCoplanarTest, StopLeavesTheObjectUnchanged)
 {
     MeshPtr mesh = Grid(20, 20, true);
     const unsigned checksum = mesh->GetChecksum(16);
-    std::vector<uint8_t> before = zantest::StoreToBytes([&](CXArchive& ar) { mesh->Serialize(ar); });
+    std::vector<uint8_t> before =
+        zantest::StoreToBytes([&](CXArchive& ar) { mesh->Serialize(ar); });
     void* previousData = nullptr;
     ProgressHandler previous = progressSetCallback(StopAlways, nullptr, &previousData);
     int result = mesh->MergeCoplanarFaces(0.0);
@@ -139,7 +142,8 @@ TEST(MergeCoplanarTest, StopLeavesTheObjectUnchanged)
 
 TEST(ChannelFrontierTest, ColoursAndUnusableChannelFaces)
 {
-    MeshPtr mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 3}}, true);
+    MeshPtr mesh =
+        MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 3}}, true);
     auto* vc = static_cast<CVCChannel*>(CChannel::Create(_ChannelVC, 41002));
     vc->GetVCPointList()->SetSize(5);
     for (int i = 0; i < 5; ++i)

@@ -14,8 +14,9 @@ MeshPtr Cube()
     std::vector<Point3> p;
     for (int i = 0; i < 8; ++i)
         p.push_back({float(i & 1), float((i >> 1) & 1), float((i >> 2) & 1)});
-    return MakeMesh(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
-                    true);
+    return MakeMesh(
+        p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
+        true);
 }
 
 void ReverseFace(C3DObject& mesh, unsigned face, bool channelToo)
@@ -58,14 +59,16 @@ TEST(UnifyNormalsTest, TurnsBackExactlyTheReversedFaceAndItsChannelFace)
 TEST(UnifyNormalsTest, PartsMeetingAtAPointAreLinedUp)
 {
     // Two coplanar triangles touching at point 2; the second one faces down.
-    MeshPtr mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}, {2, 2, 0}}, {{0, 1, 2}, {2, 4, 3}});
+    MeshPtr mesh =
+        MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}, {2, 2, 0}}, {{0, 1, 2}, {2, 4, 3}});
     ASSERT_TRUE(mesh->UnifyNormals());
     std::vector<Face> faces = FacesOf(*mesh->GetFaceList());
     EXPECT_EQ(faces[0], (Face{0, 1, 2}));
     EXPECT_EQ(faces[1], (Face{3, 4, 2}));
 
     // A part standing at a right angle is not a neighbour to line up.
-    MeshPtr apart = MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 2, 1}}, {{0, 1, 2}, {2, 4, 3}});
+    MeshPtr apart =
+        MakeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 2, 1}}, {{0, 1, 2}, {2, 4, 3}});
     ASSERT_TRUE(apart->UnifyNormals());
     EXPECT_EQ(FacesOf(*apart->GetFaceList())[1], (Face{2, 4, 3}));
 

@@ -57,9 +57,9 @@ void Rotate(std::vector<Point3>& points)
 
 struct CCheck
 {
-    bool m_AllowFlat = false;    // the input has collinear or coincident corners
-    bool m_MustComplete = true;  // a simple polygon: every corner is clipped
-    size_t m_EdgeStride = 1;     // check the edges of every n-th triangle against the polygon
+    bool m_AllowFlat = false;   // the input has collinear or coincident corners
+    bool m_MustComplete = true; // a simple polygon: every corner is clipped
+    size_t m_EdgeStride = 1;    // check the edges of every n-th triangle against the polygon
 };
 
 // Triangulates the one-face mesh made of \p polygon (optionally rotated in space) and checks
@@ -231,12 +231,13 @@ std::vector<Face> ReferenceClip(const std::vector<P2>& xy, const Face& indices)
         for (size_t r = next[nx]; r != pv && ear; r = next[r])
         {
             const P2& q = xy[r];
-            if (!(angle[r] < 0) || !(q.x >= std::min({a.x, b.x, d.x}) && q.x <= std::max({a.x, b.x, d.x}) &&
-                                     q.y >= std::min({a.y, b.y, d.y}) && q.y <= std::max({a.y, b.y, d.y})))
+            if (!(angle[r] < 0) ||
+                !(q.x >= std::min({a.x, b.x, d.x}) && q.x <= std::max({a.x, b.x, d.x}) &&
+                  q.y >= std::min({a.y, b.y, d.y}) && q.y <= std::max({a.y, b.y, d.y})))
                 continue;
             auto same = [&q](const P2& v) { return q.x == v.x && q.y == v.y; };
-            if (Cross(a, b, q) >= 0 && Cross(b, d, q) >= 0 && Cross(d, a, q) >= 0 &&
-                !same(a) && !same(b) && !same(d))
+            if (Cross(a, b, q) >= 0 && Cross(b, d, q) >= 0 && Cross(d, a, q) >= 0 && !same(a) &&
+                !same(b) && !same(d))
                 ear = false;
         }
         if (!ear)
@@ -276,7 +277,18 @@ TEST(TriangulateTest, HardConcavePolygonsGiveTrianglesInsideWithTheirOrientation
         {"noisy circle of 5000 corners", NoisyCircle(5000, 7), {false, true, 7}},
         // Collinear runs along every side: those corners turn by exactly pi.
         {"square with collinear sides",
-         {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1}, {3, 2}, {3, 3}, {2, 3}, {1, 3}, {0, 3}, {0, 2}, {0, 1}},
+         {{0, 0},
+          {1, 0},
+          {2, 0},
+          {3, 0},
+          {3, 1},
+          {3, 2},
+          {3, 3},
+          {2, 3},
+          {1, 3},
+          {0, 3},
+          {0, 2},
+          {0, 1}},
          {true, false, 1}},
     };
     for (const CCase& c : cases)
@@ -452,10 +464,14 @@ TEST(TriangulateTest, NothingToSplitLeavesTheObjectAsItWas)
 TEST(TriangulateTest, QuadrangulateSplitsOnlyFacesAboveFourCorners)
 {
     std::vector<P2> ring = {{0, 0}, {2, 0}, {3, 1}, {2, 2}, {0, 2}, {-1, 1}};
-    MeshPtr mesh = MakeMesh(Lift(ring), {{0, 1, 2}, {0, 1, 2, 3}, {0, 1, 2, 3, 4}, Iota(6)}, true);
+    MeshPtr mesh = MakeMesh(Lift(ring), {{0, 1, 2}, {0, 1, 2, 3}, {0, 1, 2, 3, 4}, Iota(6)}, true,
+                            {11, 12, 13, 14});
     ASSERT_TRUE(mesh->Quadrangulate());
     std::vector<Face> faces = FacesOf(*mesh->GetFaceList());
     ASSERT_EQ(faces.size(), 2u + 3u + 4u);
+    const unsigned materials[] = {11, 12, 13, 13, 13, 14, 14, 14, 14};
+    for (unsigned f = 0; f < 9; ++f)
+        EXPECT_EQ(mesh->GetFaceList()->GetFaceMaterial(f), materials[f]) << "face " << f;
     EXPECT_EQ(faces[0], (Face{0, 1, 2}));
     EXPECT_EQ(faces[1], (Face{0, 1, 2, 3}));
     for (size_t f = 2; f < faces.size(); ++f)

@@ -660,9 +660,9 @@ private:
 /// \brief How C3DFaceList::Sort orders faces.
 enum _FACE_SORT_MODE : unsigned
 {
-    _FaceSortNone = 0,          ///< keep the order
-    _FaceSortMaterial = 1,      ///< by material ID, ascending
-    _FaceSortMaterialGroup = 2  ///< by material ID, ascending (the same order as 1)
+    _FaceSortNone = 0,         ///< keep the order
+    _FaceSortMaterial = 1,     ///< by material ID, ascending
+    _FaceSortMaterialGroup = 2 ///< by material ID, ascending (the same order as 1)
 };
 
 class ZAN_API C3DFaceList : public CFaceList
