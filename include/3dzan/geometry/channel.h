@@ -25,6 +25,7 @@
 #include <vector>
 
 class CGeomInfo;
+class C3DEdge;
 class CPt;
 class CPointList;
 class CFaceList;
@@ -294,6 +295,18 @@ public:
     /// \brief With tolerance 0: u, v and w exactly equal; otherwise du² + dv² + dw² (summed
     ///        in float) at most tolerance² (compared in double). False for other point types.
     bool Compare(const CPt* a, const CPt* b, double tolerance) const override;
+    /// \brief Whether the texture coordinates break along \p edge between geometry faces
+    ///        \p face1 and \p face2 (of \p geom's source face list): at either end point of
+    ///        the edge, the two channel faces use values that Compare with \p tolerance finds
+    ///        different.
+    ///
+    /// A channel face with _FaceInvalid or _FaceExcluded, or whose corner count differs from
+    /// its geometry face's, carries no value: two such faces do not break, one such face
+    /// beside a face with values does.
+    /// \return true also when a face lacks an end point of the edge, an index is out of
+    ///         range, or the lists are missing (nothing can be said to join them).
+    bool IsUVFrontier(const CGeomInfo* geom, double tolerance, const C3DEdge& edge, int face1,
+                      int face2) const;
 
 protected:
     CChannel* Duplicate(bool keepID) const override;
@@ -312,6 +325,11 @@ public:
     ~CVCChannel() override;
     CVCPointList* GetVCPointList() const;
     CVCFaceList* GetVCFaceList() const;
+    /// \brief Whether the vertex colours break along \p edge between geometry faces \p face1
+    ///        and \p face2, with Compare and \p tolerance; same rules as
+    ///        CUVWChannel::IsUVFrontier.
+    bool IsVCFrontier(const CGeomInfo* geom, double tolerance, const C3DEdge& edge, int face1,
+                      int face2) const;
     /// \brief The tolerance in colour steps, t = tolerance × 255 truncated: with t = 0 the four
     ///        bytes must be equal; otherwise the same point, or red, green and blue each within
     ///        t (alpha is not compared).

@@ -691,6 +691,14 @@ private:
 
 /// \brief The faces of a mesh: face class C3DFace, property "FCPR" of flags word and
 ///        material ID (C3DFacePropertyMethods), and back-face materials in "BKMT".
+/// \brief How C3DFaceList::Sort orders faces.
+enum _FACE_SORT_MODE : unsigned
+{
+    _FaceSortNone = 0,         ///< keep the order
+    _FaceSortMaterial = 1,     ///< by material ID, ascending
+    _FaceSortMaterialGroup = 2 ///< by material ID, ascending (the same order as 1)
+};
+
 class ZAN_API C3DFaceList : public CFaceList
 {
     ZAN_DECLARE_DYNCREATE(C3DFaceList)
@@ -751,6 +759,66 @@ public:
     ///         be had.
     int GetClosestFace(CGeomInfo* geom, C3DFaceGridMap* grid, const C3DTPoint<double>& point,
                        double& distance, double maxDistance);
+    /// \}
+
+    /// \name Polygon operations (positions from \p geom's source C3DPointList; channels from
+    ///       its source channels, destination lists where the operation builds new ones)
+    /// \{
+
+    /// \brief Splits into triangles the usable faces (neither _FaceInvalid nor _FaceExcluded)
+    ///        of more than three corners for which "flags & \p properties equals
+    ///        \p properties" is \p match.
+    ///
+    /// When no face is to be split, \p geom's destination face list and channels become the
+    /// source ones (one more holder each) and nothing else changes. Otherwise \p geom gets a
+    /// new destination face list (owned by \p geom) and a new destination channel set holding
+    /// copies of the source channels whose type is in \p channelMask, and DoTriangulation
+    /// fills them.
+    /// \return the destination face count; -1, with \p geom's destinations untouched,
+    ///         without source lists, when \p geom's source face list is not this list, or
+    ///         when memory is short.
+    int Triangulate(CGeomInfo* geom, unsigned channelMask, _FACE_PROPERTIES properties, bool match);
+    /// \brief Fills \p geom's destination face list and destination channels' face lists
+    ///        (emptied first) with the faces of this list: the selected faces (as Triangulate
+    ///        selects them) split into triangles, the others copied with their chunk values.
+    ///
+    /// The triangles of a face keep its chunk values (material, flags but _FaceInvalid);
+    /// channel triangles take the channel face's values and its corners at the same
+    /// positions, or _FaceExcluded when the channel face's corner count differs.
+    /// \param total the expected face count (used to reserve room; may be 0).
+    /// \param mode 0 (kept for the per-face form's sizing mode).
+    /// \return the face count written, or -1 (destinations left partly filled) without
+    ///         lists or when memory is short.
+    int DoTriangulation(const CGeomInfo* geom, unsigned total, int mode,
+                        _FACE_PROPERTIES properties, bool match) const;
+    /// \brief Merges groups of adjacent coplanar faces into single polygons, writing the
+    ///        result into \p geom's destination face list and the destination channels
+    ///        (copies of the source lists made by the caller), which are rewritten.
+    ///
+    /// Two faces sharing an edge (each running it the other way) join when they have the
+    /// same material, unit normals within \p angle (radians) of each other and of the
+    /// group's first face, and no channel with a face list breaks along the edge. A group
+    /// whose border is not one simple loop (a hole, a pinch) keeps its faces. Collinear border
+    /// points are dropped from the outline. Progress "Merging..." can stop the merge.
+    /// \return the new face count; -1 when stopped, without source or destination lists or
+    ///         for a NaN angle (destinations then unchanged).
+    int MergeCoplanarFaces(const CGeomInfo* geom, double angle);
+    /// \brief Reverses the faces so that each connected part has one orientation; \p flipped
+    ///        is sized to the face count and marks the faces reversed.
+    /// \return false, nothing changed, when this list is not \p geom's source face list, the
+    ///         positions are missing or memory is short.
+    bool UnifyNormals(CGeomInfo* geom, CBitArray& flipped);
+    /// \brief Reverses face \p face and the same face of every source channel face list,
+    ///        each unless it has _FaceInvalid or _FaceExcluded (or its corner count differs).
+    /// \return false for a face out of range or one that was left alone.
+    bool Flip(const CGeomInfo* geom, int face);
+    /// \brief The order \p mode gives: entry i is the old index of the face that goes to i.
+    ///        \p changed tells whether any face moves. Faces of one material keep their order.
+    std::vector<unsigned> Sort(_FACE_SORT_MODE mode, bool& changed) const;
+    /// \brief Reorders the faces by Sort(\p mode) and the faces of every source channel face
+    ///        list (channels with _ChannelInvalid excepted) with them.
+    /// \return whether any face moved.
+    bool Sort(const CGeomInfo* geom, _FACE_SORT_MODE mode);
     /// \}
 
 private:

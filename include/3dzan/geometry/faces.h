@@ -14,6 +14,7 @@
 #include <3dzan/foundation/xarchive.h>
 #include <3dzan/geometry/datachunk.h>
 #include <3dzan/geometry/points.h>
+#include <3dzan/geometry/vector4.h>
 
 #include <algorithm>
 #include <climits>
@@ -28,6 +29,7 @@
 
 class C4DPoint;
 class CPointList;
+class C2DPointList;
 
 /// \brief How many of a face's points carry given flags.
 enum FLAGRESULT
@@ -998,6 +1000,45 @@ public:
     /// \return false, with (1, 0, 0), for fewer than three corners, a degenerate face, an
     ///         index outside the points or a context without a C3DPointList.
     bool GetNormal(const CGeomInfo* geom, C3DTVector<float>& normal, bool unit) const;
+    /// \brief Area of the triangle of the first three corners (double precision); 0 for
+    ///        fewer than three corners or unreadable positions.
+    double Area(const CGeomInfo* geom) const;
+    /// \brief The mean of the face's points. \return false, \p center untouched, for an
+    ///        empty face or unreadable positions.
+    bool GetCenter(const CGeomInfo* geom, C3DTPoint<float>& center) const;
+    /// \brief The plane (a, b, c, d) through the first three corners, (a, b, c) of unit
+    ///        length and oriented by the right-hand rule.
+    /// \return false, \p plane untouched, for fewer than three corners, unreadable positions
+    ///         or three collinear points.
+    bool GetPlane(const CGeomInfo* geom, C4DTVector<float>& plane) const;
+    /// \brief Whether no pair of consecutive edges turns against the first corner's turn.
+    ///        Triangles are convex; false for fewer than three corners or unreadable positions.
+    bool IsConvex(const CGeomInfo* geom) const;
+    /// \brief Whether every point lies within 1e-5 of the size of the face (its longest
+    ///        extent) from the plane of its Newell normal through its centre. Triangles are
+    ///        plane; false for degenerate faces and unreadable positions.
+    bool IsPlane(const CGeomInfo* geom) const;
+    /// \brief The compacity factor (see GetCompacityFactor in processing/measures.h) of the
+    ///        triangle of the first three corners; 0 for fewer than three corners.
+    double GetCompacityFactor(const CGeomInfo* geom) const;
+    /// \brief The face projected into its own plane: one point per corner in \p points
+    ///        (resized), counter-clockwise when seen from the tip of the Newell normal, the
+    ///        first corner at the origin. A face whose normal is degenerate is projected onto
+    ///        the coordinate plane that keeps the most of it.
+    /// \return false, \p points untouched, for an empty face or unreadable positions.
+    bool Get2DCoordinates(const CGeomInfo* geom, C2DPointList& points) const;
+    /// \brief Writes the triangles of this face (ear clipping) into \p geom's destination face
+    ///        list and the destination channels' face lists, from face \p dstIndex on.
+    ///
+    /// A face of fewer than four corners is copied as it is (its chunk values and its channel
+    /// faces with theirs). Channels are matched with the source channels by ID and type.
+    /// With \p mode -1 the destination lists are first sized to hold this face's triangles
+    /// from \p dstIndex on and shrunk afterwards to what was written; with any other mode the
+    /// caller has sized them (faces of 3 corners).
+    /// \return the number of faces written; 0, with nothing written, without a destination
+    ///         face list, for a \p dstIndex outside it, unreadable positions or a ring without
+    ///         a convex corner.
+    int Triangulate(const CGeomInfo* geom, int dstIndex, int mode) const;
     /// \}
 };
 

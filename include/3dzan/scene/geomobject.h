@@ -55,6 +55,7 @@ struct CWeldFilter;
 class CFaceNormalChannel;
 class CPointNormalChannel;
 class CSpecNormalChannel;
+enum _FACE_SORT_MODE : unsigned; // geometry/facelist.h
 
 /// \brief How SubObject(pointNbr, mode) selects faces by their corner count.
 enum _SUBOBJECT_MODE : unsigned
@@ -310,6 +311,38 @@ public:
     bool Weld3DPoints(double tolerance, bool absolute, std::span<const CWeldFilter> filters);
     /// \brief Releases spare capacity of the lists and of every channel.
     void FreeExtra();
+
+    /// \name Polygon operations
+    /// Only for polygonal objects and patches (kinds 1 and 4) that are not empty and have a
+    /// face list and a point list; each returns false (or -1) and changes nothing otherwise.
+    /// \{
+    /// \brief Splits into triangles the usable faces of more than three corners for which
+    ///        "flags & \p properties equals \p properties" is \p match (0 and true: every
+    ///        face), keeping the channels whose type is in \p channelMask in step and dropping
+    ///        the others; empty channels are removed afterwards (CleanChannels).
+    /// \return whether faces were split.
+    bool Triangulate(unsigned channelMask = _ChannelAll,
+                     _FACE_PROPERTIES properties = _FACE_PROPERTIES(0), bool match = true);
+    /// \brief Splits the usable faces of more than four corners into triangles, leaving
+    ///        triangles and quadrangles: marks those faces with the face flag 0x8000 and
+    ///        runs Triangulate(0xFFFF, 0x8000, true); the mark is cleared again on the faces
+    ///        that remain (the triangles of a split face carry it until then).
+    /// \return whether faces were split.
+    bool Quadrangulate();
+    /// \brief Merges groups of adjacent coplanar faces (see C3DFaceList::MergeCoplanarFaces)
+    ///        with normals within \p angle radians; channels whose type is in \p channelMask
+    ///        follow, the others are removed when faces merged.
+    /// \return the new face count, or -1 when stopped through progress or refused (the
+    ///         object is then unchanged).
+    int MergeCoplanarFaces(double angle, unsigned channelMask = _ChannelAll);
+    /// \brief Orients the faces of each connected part alike, and the same channel faces
+    ///        (channels with flags 0x9 left alone); invalidates with 2.
+    /// \return false when the face-list walk fails.
+    bool UnifyNormals();
+    /// \brief Sorts the faces (and channel faces) by \p mode; invalidates with 2 when a face
+    ///        moved. \return whether a face moved.
+    bool SortFaces(_FACE_SORT_MODE mode);
+    /// \}
     /// \brief Takes the structure of \p source: the chunk structure of its point and face
     ///        lists (each when both objects have one), a copy of its channels
     ///        (CopyChannels with 0xFFFF, \p channelFlags), then its flags (InheritFlags).
