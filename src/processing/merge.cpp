@@ -10,6 +10,7 @@
 #include <3dzan/foundation/xstring.h>
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
+#include <3dzan/geometry/normals.h>
 #include <3dzan/geometry/geominfo.h>
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/geometry/topology.h>
@@ -29,17 +30,6 @@ constexpr unsigned kMergingTitleId = 61000;   // "Merging..."
 constexpr unsigned kMergingMessageId = 61001; // "Merging coplanar  faces"
 constexpr double kSpecNormalAngle = 0.17453292519943295;
 
-/// \brief Whether the specified normals break along \p edge between \p face1 and \p face2.
-///
-/// Specified normals are compared by the normals code (angle \p angle); until it answers
-/// here, they never keep faces apart.
-bool IsSpecNormalFrontier(const CChannel& channel, const CGeomInfo* geom, double angle,
-                          const C3DEdge& edge, int face1, int face2)
-{
-    (void)channel, (void)geom, (void)angle, (void)edge, (void)face1, (void)face2;
-    return false;
-}
-
 // Whether any channel with a face list breaks along the edge.
 bool ChannelsBreak(const CGeomInfo* geom, const std::vector<CChannel*>& channels,
                    const C3DEdge& edge, int a, int b)
@@ -56,7 +46,8 @@ bool ChannelsBreak(const CGeomInfo* geom, const std::vector<CChannel*>& channels
             breaks = static_cast<CVCChannel*>(channel)->IsVCFrontier(geom, 0, edge, a, b);
             break;
         case _ChannelSpecNormal:
-            breaks = IsSpecNormalFrontier(*channel, geom, kSpecNormalAngle, edge, a, b);
+            breaks = static_cast<CSpecNormalChannel*>(channel)->IsNormalFrontier(
+                geom, kSpecNormalAngle, edge, a, b);
             break;
         default:
             break;

@@ -30,7 +30,14 @@ class C3DFaceList;
 class C3DPointGridMap;
 class C3DPointSymetryMap;
 struct WeldProximityMap;
-enum _AXIS_INFO : unsigned;
+/// \brief An axis: of a symmetry plane (C3DPointList::InitSymetryMap) or of a primitive's
+///        frame.
+enum _AXIS_INFO : unsigned
+{
+    _AxisX = 0,
+    _AxisY = 1,
+    _AxisZ = 2
+};
 
 namespace zan_detail
 {

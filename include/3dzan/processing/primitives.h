@@ -25,6 +25,7 @@
 #pragma once
 
 #include <3dzan/foundation/zandefs.h>
+#include <3dzan/geometry/pointlist.h>
 #include <3dzan/geometry/points.h>
 
 #include <cstddef>
@@ -32,13 +33,6 @@
 class C3DObject;
 class C3DSceneNode;
 
-/// \brief An axis of the local frame: 0 X, 1 Y, 2 Z.
-enum _AXIS_INFO : int
-{
-    _AxisX = 0,
-    _AxisY = 1,
-    _AxisZ = 2
-};
 
 /// \brief Largest accepted size (radius, width, height, depth), in scene units.
 inline constexpr double kPrimitiveMaxSize = 1e18;

@@ -31,13 +31,6 @@ class CFaceList;
 class CGeomInfo;
 class CProgressTask;
 
-/// \brief Axis of a symmetry plane (C3DPointList::InitSymetryMap).
-enum _AXIS_INFO : unsigned
-{
-    _AxisX = 0,
-    _AxisY = 1,
-    _AxisZ = 2
-};
 
 /// \brief Mode bits of a weld filter pair (C3DGeomObject::Weld3DPoints).
 enum _WELD_FILTER_MODE : unsigned
