@@ -3,6 +3,7 @@
 // triangles, three levels each. Ours is timed twice: the subdivider alone, and a patch
 // building its final object (cutting the control mesh by face size, subdividing, joining the
 // parts). Prints the best of several runs and the ratios CGAL / ours.
+#include "compare_timing.h"
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/geometry/subdivision.h>
@@ -57,19 +58,7 @@ Torus MakeTorus(int u, int v, bool triangles)
     return t;
 }
 
-double BestOf(int runs, const std::function<void()>& prepare, const std::function<void()>& work)
-{
-    double best = 1e30;
-    for (int r = 0; r < runs; ++r)
-    {
-        prepare();
-        auto t0 = std::chrono::steady_clock::now();
-        work();
-        auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
-}
+using zancompare::BestOf;
 
 void Compare(const char* name, const Torus& torus, int levels)
 {

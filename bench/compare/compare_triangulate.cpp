@@ -4,6 +4,7 @@
 // line) and the face-list operation alone into a topology context. CGAL's mesh is rebuilt
 // before each of its runs, outside the timing. Prints the best of several runs and the
 // ratios CGAL / ours. The three are timed in turns over seven rounds.
+#include "compare_timing.h"
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/geominfo.h>
 #include <3dzan/geometry/pointlist.h>
@@ -47,19 +48,7 @@ Grid MakeGrid(int n)
     return g;
 }
 
-double BestOf(int runs, const std::function<void()>& prepare, const std::function<void()>& work)
-{
-    double best = 1e30;
-    for (int r = 0; r < runs; ++r)
-    {
-        prepare();
-        auto t0 = std::chrono::steady_clock::now();
-        work();
-        auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
-}
+using zancompare::BestOf;
 } // namespace
 
 int main()

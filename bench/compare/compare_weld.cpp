@@ -14,6 +14,7 @@
 //   difference of two in-memory imports through a loader that copies the soup into the scene,
 //   one with the step and one without;
 // - ours with a relative tolerance of 1e-6 vs ours with tolerance 0 (goal: within 2x).
+#include "compare_timing.h"
 #include <3dzan/foundation/services.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
@@ -68,19 +69,7 @@ Soup MakeSoup(int n)
     return soup;
 }
 
-double BestOf(int runs, const std::function<void()>& prepare, const std::function<void()>& work)
-{
-    double best = 1e30;
-    for (int r = 0; r < runs; ++r)
-    {
-        prepare();
-        auto t0 = std::chrono::steady_clock::now();
-        work();
-        auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
-}
+using zancompare::BestOf;
 
 C3DObject* MakeObject(const Soup& soup)
 {
