@@ -26,7 +26,7 @@ for target in "${targets[@]}"; do
     seeds=tests/data/fuzz/${name#fuzz_}
     [[ -d "$seeds" ]] || seeds=
     echo "fuzz.sh: $name for ${share}s"
-    "$target" -max_total_time="$share" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+    "$target" -artifact_prefix=build/fuzz/ -max_total_time="$share" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
         -print_final_stats=0 "$corpus" $seeds >"build/fuzz/$name.log" 2>&1 || {
         tail -60 "build/fuzz/$name.log"
         echo "fuzz.sh: $name found a failure (see build/fuzz/$name.log)" >&2
