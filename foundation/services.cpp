@@ -17,9 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <exception>
 #include <fcntl.h>
 #include <pwd.h>
 #include <string>
+#include <system_error>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -569,6 +571,68 @@ int OMPGetScheduleChunkSize(int itemCount)
     if (itemCount <= 0)
         return 1;
     return std::max(1, itemCount / (8 * OMPGetMaxThreadCount()));
+}
+
+void ZanParallelFor(int count, const std::function<void(int)>& body, int threadCount, int chunk)
+{
+    if (count <= 0)
+        return;
+    if (threadCount <= 0)
+        threadCount = OMPGetMaxThreadCount();
+    if (chunk <= 0)
+        chunk = OMPGetScheduleChunkSize(count);
+    const int chunks = (count + chunk - 1) / chunk;
+    threadCount = std::min(threadCount, chunks);
+    if (threadCount <= 1)
+    {
+        for (int i = 0; i < count; ++i)
+            body(i);
+        return;
+    }
+    std::atomic<int64_t> next{0}; // 64 bits: the last hand-outs may pass INT_MAX
+    std::atomic<bool> failed{false};
+    std::exception_ptr firstError;
+    std::mutex errorLock;
+    auto work = [&] {
+        for (;;)
+        {
+            if (failed.load(std::memory_order_relaxed))
+                return;
+            const int64_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
+            if (begin >= count)
+                return;
+            const int end = int(std::min<int64_t>(count, begin + chunk));
+            try
+            {
+                for (int i = int(begin); i < end; ++i)
+                    body(i);
+            }
+            catch (...)
+            {
+                std::lock_guard<std::mutex> guard(errorLock);
+                if (!firstError)
+                    firstError = std::current_exception();
+                failed.store(true, std::memory_order_relaxed);
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    workers.reserve(size_t(threadCount - 1));
+    try
+    {
+        for (int t = 1; t < threadCount; ++t)
+            workers.emplace_back(work);
+    }
+    catch (const std::system_error&)
+    {
+        // Fewer threads than asked for: the ones started and the caller share the work.
+    }
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+    if (firstError)
+        std::rethrow_exception(firstError);
 }
 
 // ======================================================== critical sections

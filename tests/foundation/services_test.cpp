@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <set>
@@ -652,6 +653,42 @@ TEST_F(ServicesTest, ThreadCountFromEnvironmentAndScheduleChunks)
             EXPECT_LE(chunks, std::max<int64_t>(int64_t(threads) * 16, 1)) << items;
         }
     }
+}
+
+TEST_F(ServicesTest, ParallelForVisitsEveryItemOnceAndRethrows)
+{
+    for (int threads : {1, 2, 5})
+        for (int count : {0, 1, 3, 1000})
+            for (int chunk : {0, 1, 7})
+            {
+                std::vector<std::atomic<int>> visits(static_cast<size_t>(count));
+                std::set<std::thread::id> seen;
+                std::mutex lock;
+                ZanParallelFor(
+                    count,
+                    [&](int i) {
+                        visits[size_t(i)].fetch_add(1);
+                        std::lock_guard<std::mutex> guard(lock);
+                        seen.insert(std::this_thread::get_id());
+                    },
+                    threads, chunk);
+                for (int i = 0; i < count; ++i)
+                    ASSERT_EQ(visits[size_t(i)].load(), 1) << threads << ' ' << count << ' ' << i;
+                EXPECT_LE(int(seen.size()), threads);
+            }
+    // One failing item: the exception reaches the caller after every thread has stopped, and
+    // the items handed out after the failure are not run.
+    std::atomic<int> ran{0};
+    EXPECT_THROW(ZanParallelFor(
+                     100000,
+                     [&](int i) {
+                         ran.fetch_add(1);
+                         if (i == 10)
+                             throw std::runtime_error("item 10");
+                     },
+                     2, 1),
+                 std::runtime_error);
+    EXPECT_LT(ran.load(), 100000);
 }
 
 // ---------------------------------------------------------------- critical sections

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 // ------------------------------------------------------------------------------ progress
@@ -233,6 +234,16 @@ ZAN_API void OMPSetMaxThreadCount(int threadCount);
 /// 1 when the count is unknown (0) or negative: one item per iteration, the right choice
 /// for loops over whole objects.
 ZAN_API int OMPGetScheduleChunkSize(int itemCount = 0);
+/// \brief Runs \p body(i) for every i in [0, \p count) on up to \p threadCount threads
+///        (0: OMPGetMaxThreadCount()), handing out \p chunk consecutive items at a time
+///        (0: OMPGetScheduleChunkSize(count)) to whichever thread is free.
+///
+/// The calling thread takes part. Runs on the caller's thread alone when one thread is asked
+/// for or there is at most one chunk. An exception escaping \p body stops the hand-out of
+/// further chunks; once every thread has finished, the first such exception is rethrown on
+/// the caller's thread.
+ZAN_API void ZanParallelFor(int count, const std::function<void(int)>& body, int threadCount = 0,
+                            int chunk = 0);
 
 // ------------------------------------------------------------------------- critical sections
 

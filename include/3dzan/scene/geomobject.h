@@ -343,6 +343,21 @@ public:
     ///        moved. \return whether a face moved.
     bool SortFaces(_FACE_SORT_MODE mode);
     /// \}
+    /// \name Texture coordinates and seams
+    /// \{
+    /// \brief Generates texture-coordinate channels from the projections of the diffuse maps
+    ///        of the materials the faces use (planar, cylindrical, spherical, box).
+    /// \return whether a channel was generated.
+    bool GenerateUVW(C3DScene* scene);
+    /// \brief Merges the per-material texture channels into one global channel (rebuilt only
+    ///        when missing or stale), removing the merged channels with \p removeMerged.
+    /// \return the global channel ID, 0xFFFFFFFF when there is nothing to merge.
+    unsigned GlobalizeChannels(C3DScene* scene, bool removeMerged);
+    /// \brief Splits points where the channels of \p channelTypes (bits of _Channel3DType)
+    ///        hold different values on the faces around them, so that each point carries one
+    ///        value per channel. \return whether points were split.
+    bool DisconnectBorderFaces(unsigned channelTypes, unsigned a, unsigned b);
+    /// \}
     /// \brief Takes the structure of \p source: the chunk structure of its point and face
     ///        lists (each when both objects have one), a copy of its channels
     ///        (CopyChannels with 0xFFFF, \p channelFlags), then its flags (InheritFlags).

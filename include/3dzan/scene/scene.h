@@ -41,7 +41,11 @@
 #include <3dzan/scene/scenenode.h>
 
 class C3DFace;
+class C3DGeomObject;
+class C3DObjectCreator;
 class CMaterialMap;
+class CSceneExportOptions;
+class CSceneImportOptions;
 struct CTextureSearch;
 
 /// \brief Units of a scene (the length of one unit: GetUnitFactor).
@@ -114,6 +118,42 @@ public:
 
 protected:
     unsigned m_Flags;
+};
+
+/// \brief A filter that keeps the faces of one material (or every other face).
+///
+/// ProcessNode accepts a node that passes the base test and whose geometric object uses the
+/// material; ProcessFace answers the keep flag for a face of the material and its negation
+/// for any other face.
+class ZAN_API C3DFilterByMaterial : public C3DFilter
+{
+public:
+    explicit C3DFilterByMaterial(unsigned flags = 0, bool keep = true)
+        : C3DFilter(flags), m_Keep(keep)
+    {
+    }
+    ~C3DFilterByMaterial() override;
+    void SetMaterial(unsigned materialId, bool keep)
+    {
+        m_MaterialID = materialId;
+        m_Keep = keep;
+    }
+    unsigned GetMaterial() const { return m_MaterialID; }
+    bool ProcessNode(const C3DSceneNode* node) const override;
+    bool ProcessFace(const C3DBaseObject* object, const C3DFace* face) const override;
+
+protected:
+    unsigned m_MaterialID = kZanNone;
+    bool m_Keep;
+};
+
+/// \brief Up axis of a file, for C3DScene::OrientScene. Reading applies the rotation that
+///        makes such a file Y up, writing applies its inverse.
+enum _UP_AXIS_MODE : unsigned
+{
+    _UpAxisKeep = 0, ///< no change
+    _UpAxisZ = 1,    ///< the file is Z up: -90 degrees about X on reading
+    _UpAxisX = 2     ///< the file is X up
 };
 
 /// \brief Which parser read a scene and the parser's private data (shared between copies).
@@ -439,10 +479,97 @@ public:
     CCustomData& GetCustomData() { return m_CustomData; }
     const CCustomData& GetCustomData() const { return m_CustomData; }
 
+    /// \name Scene-wide operations
+    /// Each works on the geometric nodes below a start node (null: the whole scene) and visits
+    /// a shared object once. Log lines go to the options' log, timings to the log file.
+    /// \{
+    /// \brief Tidies a scene just read, as the import flags ask (_IMPORT_FLAGS): removes
+    ///        hidden nodes, cleans groups, orients and swaps, checks every object (names,
+    ///        invalid faces, missing materials, welding, merging, orientation,
+    ///        triangulation), bakes the transformations, concatenates, generates texture
+    ///        coordinates, splits seams and names the unnamed materials.
+    void CheckoutImport(CSceneImportOptions& options);
+    /// \brief Prepares \p scene, the working copy of an export, as the export flags ask
+    ///        (_EXPORT_FLAGS). \return false when nothing is left to save.
+    static bool InitExport(CSceneExportOptions& options, C3DScene* scene);
+    /// \brief Builds the working copy of this scene, prepares it (static InitExport) and
+    ///        records it in \p options. This scene is never modified.
+    /// \return the static InitExport's answer; false, with no copy recorded, when the copy
+    ///         cannot be made.
+    bool InitExport(CSceneExportOptions& options);
+    /// \brief Releases the working copy recorded in \p options and clears the pointer.
+    static void ReleaseExport(CSceneExportOptions& options);
+    /// \brief Appends the geometry of the nodes below \p start that pass \p filter (empty
+    ///        objects and hidden nodes skipped, transformations baked) to \p target (null: a
+    ///        new polygonal object) and carries the result in a new node named \p name,
+    ///        placed as \p flags say (16: replaces the whole start subtree, 32: replaces the
+    ///        start's children, 64: replaces the start node; none: not placed).
+    /// \return the new node, null when the result is empty.
+    C3DSceneNode* Concatenate(C3DSceneNode* start, const CXTString& name, unsigned flags,
+                              C3DFilter* filter, C3DGeomObject* target);
+    /// \brief One new node per material used below \p start, carrying that material's faces.
+    /// \return the number of nodes made.
+    int ConcatenateByMaterials(C3DSceneNode* start, bool replace, C3DFilterByMaterial* filter);
+    /// \brief Bakes the world transformation of every geometric node below \p start into a
+    ///        private copy of its object and removes the node's keys.
+    /// \return the number of objects changed.
+    int ConvertToGlobalCoordinates(C3DSceneNode* start);
+    /// \brief Swaps the axes of every object, node and material map (codes of
+    ///        C3DPointList::SwapCoordinates). \return false for code 0.
+    bool SwapCoordinates(int code);
+    /// \brief Rotates the direct children of the root for a file of up axis \p mode, as read
+    ///        (\p import) or as written. \return false for _UpAxisKeep.
+    bool OrientScene(_UP_AXIS_MODE mode, bool import);
+    /// \brief Multiplies the time-0 matrix key of every direct child of the root by the
+    ///        scale matrix of \p scale.
+    void Scale(const C3DTVector<float>& scale);
+    /// \brief C3DGeomObject::GenerateNormals on every geometric object below \p start, in a
+    ///        parallel loop (one object per iteration). true.
+    bool GenerateNormals(C3DSceneNode* start, unsigned flags, _NormalSmoothMode mode);
+    /// \brief C3DGeomObject::GenerateUVW on every geometric object. \return whether texture
+    ///        coordinates were made.
+    bool GenerateUVW();
+    /// \brief C3DGeomObject::DisconnectBorderFaces(\p channelTypes, \p a, \p b) on every
+    ///        geometric object. \return whether an object changed.
+    bool DisconnectBorderFaces(unsigned channelTypes, unsigned a, unsigned b);
+    /// \brief C3DGeomObject::Clean on every geometric object.
+    void Clean();
+    /// \brief Moves the children of every group node other than the root up to the group's
+    ///        parent and deletes the group node.
+    void RemoveGroups();
+    /// \brief Makes geometric nodes leaves: a geometric node with children gets a group
+    ///        parent carrying its placement, under which its children move.
+    /// \return whether a group was made.
+    bool MakeGroupForChilds(C3DSceneNode* start);
+    /// \brief Gives \p parent and \p child matrix keys at the union of their key times and
+    ///        makes \p child's keys those it needs one level up. \return false for null.
+    bool MergeMatrixKeyframes(C3DSceneNode* parent, C3DSceneNode* child);
+    /// \brief Moves the nodes of \p source under \p parent (null: the root), matching or
+    ///        creating its materials. \p source is left with its root. false for null.
+    bool Merge(C3DScene* source, C3DSceneNode* parent);
+    /// \brief Replaces the objects below \p start by \p creator's conversions, keeping
+    ///        instances shared. \return the number of objects replaced (0 for null).
+    int ConvertToType(C3DSceneNode* start, C3DObjectCreator* creator);
+    /// \brief Copies the diffuse and alpha images of every material from \p source to the
+    ///        folder \p destination and points the maps at the copies (relative names).
+    /// \return whether every image found was copied.
+    bool MoveTextures(const CXTString& source, const CXTString& destination,
+                      CSceneExportOptions* options);
+    /// \}
+
     /// \brief Stores or loads the scene (see the file comment).
     void Serialize(CXArchive& ar) override;
 
 protected:
+    /// \brief The per-object part of CheckoutImport: names, invalid faces, missing
+    ///        materials, the object operations of the import flags' low byte, sorted
+    ///        children.
+    void CheckoutNode(CSceneImportOptions& options);
+    /// \brief Copies the file \p file into \p destination under the name returned in
+    ///        \p newName (unique among the export's texture names with _ExportRenameTextures).
+    /// \return false, with "Can't move texture %s" logged, when the copy fails.
+    bool MoveTextureFile(const CXTString& file, const CXTString& destination, CXTString& newName,
+                         CSceneExportOptions* options);
     /// \brief Drops this scene's reference to the parser information (see CParserSceneInfo).
     void ReleaseParserInfo();
 
