@@ -219,6 +219,11 @@ void* ZanAllocateBlock(size_t bytes)
     return bytes >= kMapThreshold ? MapBlock(bytes) : std::malloc(bytes);
 }
 
+void* ZanAllocateZeroedBlock(size_t bytes)
+{
+    return bytes >= kMapThreshold ? MapBlock(bytes) : std::calloc(bytes ? bytes : 1, 1);
+}
+
 void ZanFreeBlock(void* block, size_t bytes)
 {
     if (!block)

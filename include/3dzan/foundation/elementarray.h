@@ -172,6 +172,9 @@ public:
 /// \{
 /// \brief A block of \p bytes (uninitialised); null when the memory cannot be had.
 ZAN_API void* ZanAllocateBlock(size_t bytes);
+/// \brief A block of \p bytes, every byte 0; null when the memory cannot be had. Large
+///        blocks come zeroed from the system, with no pass over them.
+ZAN_API void* ZanAllocateZeroedBlock(size_t bytes);
 /// \brief Releases \p block, of \p bytes; nothing for null.
 ZAN_API void ZanFreeBlock(void* block, size_t bytes);
 /// \brief Resizes \p block from \p oldBytes to \p newBytes (both non-zero), keeping the
