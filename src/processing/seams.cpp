@@ -20,8 +20,8 @@
 namespace
 {
 constexpr unsigned kUnusable = _FaceInvalid | _FaceExcluded;
-constexpr unsigned kSeamMarks = _PointUVSeam | _PointVCSeam | _PointSpecNormalSeam |
-                                _PointNormalBreak;
+constexpr unsigned kSeamMarks =
+    _PointUVSeam | _PointVCSeam | _PointSpecNormalSeam | _PointNormalBreak;
 constexpr double kSpecNormalAngle = 0.17453292519943295; // 10 degrees
 constexpr int kNoValue = -1;
 
@@ -185,8 +185,8 @@ bool C3DGeomObject::DisconnectBorderFaces(unsigned channelTypes, unsigned, unsig
         {
             // The break marks of the normal code share one bit with the smoothing breaks;
             // they are moved to their own bit.
-            static_cast<CSpecNormalChannel*>(channel)->InitNormalBreakFlag(
-                &geom, kSpecNormalAngle, true, _SmoothModeArea);
+            static_cast<CSpecNormalChannel*>(channel)->InitNormalBreakFlag(&geom, kSpecNormalAngle,
+                                                                           true, _SmoothModeArea);
             CPointView<C3DTPoint<float>> view = m_PointList->GetPointView();
             for (size_t p = 0; p < view.GetCount(); ++p)
                 if (view[p].IsOneFlagSet(_PointNormalBreak))
@@ -230,8 +230,8 @@ bool C3DGeomObject::DisconnectBorderFaces(unsigned channelTypes, unsigned, unsig
             for (size_t c = 0; c < considered.size(); ++c)
             {
                 const CChannel& channel = *considered[c].m_Channel;
-                values[c] = ValueAt(*m_FaceList, *channel.GetFaceList(), *channel.GetPointList(),
-                                    f, corner);
+                values[c] = ValueAt(*m_FaceList, *channel.GetFaceList(), *channel.GetPointList(), f,
+                                    corner);
             }
             auto agrees = [&](const CFaceGroup& group)
             {
@@ -268,8 +268,8 @@ bool C3DGeomObject::DisconnectBorderFaces(unsigned channelTypes, unsigned, unsig
     bool sized = m_PointList->SetSize(newNbr);
     for (size_t i = 0; i < perPoint.size() && sized; ++i)
         sized = perPoint[i]->SetSize(newNbr);
-    if (!sized || (m_FaceList->GetPointBound() != kZanNone &&
-                   !m_FaceList->SetPointBound(unsigned(newNbr))))
+    if (!sized ||
+        (m_FaceList->GetPointBound() != kZanNone && !m_FaceList->SetPointBound(unsigned(newNbr))))
     {
         m_PointList->SetSize(pointNbr);
         for (CPointList* values : perPoint)

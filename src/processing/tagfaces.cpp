@@ -138,14 +138,16 @@ unsigned CFaceList::TagFaces(CGeomInfo* geom, CFaceTagger& tagger, bool byEdges)
                         continue;
                     const int* around = GetFacesConnectedToEdge(C3DEdge(a, b), count);
                     const C3DEdge side = C3DEdge::Oriented(a, b);
-                    offer(face, around, count, [&](int* faces, int offeredNbr)
+                    offer(face, around, count,
+                          [&](int* faces, int offeredNbr)
                           { return tagger.BelongToGroup(face, side, faces, offeredNbr); });
                 }
                 else
                 {
                     const int point = corners[size_t(k)];
                     const int* around = GetFacesConnectedToPoint(point, count);
-                    offer(face, around, count, [&](int* faces, int offeredNbr)
+                    offer(face, around, count,
+                          [&](int* faces, int offeredNbr)
                           { return tagger.BelongToGroup(face, point, faces, offeredNbr); });
                 }
             }
@@ -159,8 +161,7 @@ unsigned CFaceList::TagFaces(CGeomInfo* geom, CFaceTagger& tagger, bool byEdges)
 
 // ---------------------------------------------------------------- explode
 
-CIsolateFaceTagger::CIsolateFaceTagger(const C3DGeomObject& object,
-                                       CXArray<C3DGeomObject*>& parts)
+CIsolateFaceTagger::CIsolateFaceTagger(const C3DGeomObject& object, CXArray<C3DGeomObject*>& parts)
     : m_Object(object), m_Parts(parts)
 {
 }

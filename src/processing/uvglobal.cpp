@@ -49,8 +49,7 @@ bool CarriesValues(const CFaceList& channelFaces, const CPointList& values,
 }
 } // namespace
 
-CChannel* C3DGeomObject::MakeGlobalChannel(CHashTable<CMapChannelID>& sources,
-                                           _Channel3DType type)
+CChannel* C3DGeomObject::MakeGlobalChannel(CHashTable<CMapChannelID>& sources, _Channel3DType type)
 {
     if (type != _ChannelUVW || !m_FaceList || !m_Channels)
         return nullptr;
@@ -120,8 +119,7 @@ CChannel* C3DGeomObject::MakeGlobalChannel(CHashTable<CMapChannelID>& sources,
             const int* items = from.GetIndexes(f, n);
             corners.resize(size_t(n));
             for (int k = 0; k < n; ++k)
-                corners[size_t(k)] =
-                    copied[(slotOf[channel] << 32) | uint32_t(items[k])];
+                corners[size_t(k)] = copied[(slotOf[channel] << 32) | uint32_t(items[k])];
             globalFaces.SetFaceIndexes(f, corners.data(), unsigned(n));
         }
         else if (!(flags & kUnusable))
@@ -213,13 +211,12 @@ unsigned C3DGeomObject::ChangeMaterialsChannelID(C3DScene* scene,
     return asked;
 }
 
-std::unique_ptr<int[]> GetUVVertexFromUVFace(C3DGeomObject* object, unsigned channelID,
-                                             int& count)
+std::unique_ptr<int[]> GetUVVertexFromUVFace(C3DGeomObject* object, unsigned channelID, int& count)
 {
     count = 0;
-    const CUVWChannel* channel =
-        object && object->GetChannels() ? object->GetChannels()->GetUVWChannelByID(channelID)
-                                        : nullptr;
+    const CUVWChannel* channel = object && object->GetChannels()
+                                     ? object->GetChannels()->GetUVWChannelByID(channelID)
+                                     : nullptr;
     const C3DFaceList* faces = object ? object->GetFaceList() : nullptr;
     const int pointNbr = object ? object->GetPointNbr() : 0;
     if (!channel || !channel->GetFaceList() || !channel->GetPointList() || !faces || pointNbr <= 0)

@@ -49,8 +49,9 @@ ObjectPtr MakeCube()
     std::vector<std::array<float, 3>> points;
     for (int i = 0; i < 8; ++i)
         points.push_back({float(i & 1), float((i >> 1) & 1), float((i >> 2) & 1)});
-    return MakeObject(points, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                               {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}});
+    return MakeObject(
+        points,
+        {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}});
 }
 
 // Adds a per-corner channel: values set by \p setValue(value list, i) for i < valueNbr, and
@@ -72,7 +73,8 @@ CHANNEL* AddCornerChannel(C3DObject& object, CHANNEL* channel, int valueNbr,
             faces.SetFaceFlags(unsigned(f), _FaceExcluded, true);
             continue;
         }
-        EXPECT_TRUE(faces.SetFaceIndexes(unsigned(f), corners[f].data(), unsigned(corners[f].size())));
+        EXPECT_TRUE(
+            faces.SetFaceIndexes(unsigned(f), corners[f].data(), unsigned(corners[f].size())));
     }
     object.AddChannel(channel);
     return channel;
@@ -222,8 +224,7 @@ TEST(SeamSplit, RandomChannelsKeepEveryCornerValue)
                          [](CPointList& v, int i)
                          { static_cast<CUVWPointList&>(v)[i] = CUVWPoint(0.5f * float(i), 1, 0); });
         AddCornerChannel(*object, new CVCChannel(601), 2, corners(2),
-                         [](CPointList& v, int i)
-                         {
+                         [](CPointList& v, int i) {
                              static_cast<CVCPointList&>(v)[i] =
                                  CVCPoint(CRGBColor(uint8_t(i * 100), 20, 30));
                          });
@@ -291,7 +292,8 @@ TEST(SeamSplit, BadInputChangesNothing)
 TEST(SeamMarks, MarkPointsWhoseCornersDiffer)
 {
     // Two triangles sharing the side 1-2; the texture differs at point 2 only.
-    ObjectPtr object = MakeObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}, {1, 3, 2}});
+    ObjectPtr object =
+        MakeObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}, {1, 3, 2}});
     auto* uv = AddCornerChannel(*object, new CUVWChannel(800), 5, {{0, 1, 2}, {1, 3, 4}},
                                 [](CPointList& v, int i)
                                 {
@@ -316,7 +318,10 @@ TEST(SeamMarks, MarkPointsWhoseCornersDiffer)
 class CCountingTagger : public CFaceTagger
 {
 public:
-    bool InitProcess(CGeomInfo* geom) override { return m_Accept && CFaceTagger::InitProcess(geom); }
+    bool InitProcess(CGeomInfo* geom) override
+    {
+        return m_Accept && CFaceTagger::InitProcess(geom);
+    }
     void BeginNewGroup(unsigned group, int face) override { m_Seeds.push_back({group, face}); }
     bool BelongToGroup(int face, int, int* neighbours, int count) override
     {
@@ -348,8 +353,15 @@ private:
 TEST(TagFaces, GroupsFollowSidesOrPoints)
 {
     // Triangles 0 and 1 are apart; 2 and 3 touch 1 at point 4 only; 4 is invalid.
-    ObjectPtr object = MakeObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 0, 0}, {6, 0, 0},
-                                   {5, 1, 0}, {7, 0, 0}, {7, 1, 0}, {6, 1, 0}},
+    ObjectPtr object = MakeObject({{0, 0, 0},
+                                   {1, 0, 0},
+                                   {0, 1, 0},
+                                   {5, 0, 0},
+                                   {6, 0, 0},
+                                   {5, 1, 0},
+                                   {7, 0, 0},
+                                   {7, 1, 0},
+                                   {6, 1, 0}},
                                   {{0, 1, 2}, {3, 4, 5}, {4, 6, 7}, {4, 7, 8}, {0, 1}});
     CGeomInfo geom(object.get());
     C3DFaceList& faces = *object->GetFaceList();
@@ -377,9 +389,9 @@ TEST(TagFaces, GroupsFollowSidesOrPoints)
 
 TEST(TagFaces, ExplodeMakesOneObjectPerPart)
 {
-    ObjectPtr object = MakeObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {5, 0, 0},
-                                   {6, 0, 0}, {5, 1, 0}},
-                                  {{0, 1, 2}, {4, 5, 6}, {1, 3, 2}});
+    ObjectPtr object =
+        MakeObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {5, 0, 0}, {6, 0, 0}, {5, 1, 0}},
+                   {{0, 1, 2}, {4, 5, 6}, {1, 3, 2}});
     CXArray<C3DGeomObject*> parts;
     parts.Add(nullptr); // emptied first
     EXPECT_EQ(object->ExplodeIntoIsolatedParts(parts), 2);

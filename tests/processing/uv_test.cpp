@@ -125,13 +125,12 @@ TEST(Projection, CylindricalAngleHeightAndTile)
         double u, v;
     };
     const CCase cases[] = {
-        {_MapAxisY, {1, 0.25f, 0}, 0.75, 0.25},  // y = -1, x = 0: a quarter turn
-        {_MapAxisY, {-1, 0, 0}, 0.25, 0.5},      // y = 1, x = 0: three quarters
-        {_MapAxisY, {0, 0.1f, 0}, 1.0, 0.4},     // on the axis: angle 0
-        {_MapAxisY, {0, 0, 1}, 1.0, 0.5},        // x = 1, y = 0
+        {_MapAxisY, {1, 0.25f, 0}, 0.75, 0.25},   // y = -1, x = 0: a quarter turn
+        {_MapAxisY, {-1, 0, 0}, 0.25, 0.5},       // y = 1, x = 0: three quarters
+        {_MapAxisY, {0, 0.1f, 0}, 1.0, 0.4},      // on the axis: angle 0
+        {_MapAxisY, {0, 0, 1}, 1.0, 0.5},         // x = 1, y = 0
         {_MapAxisY, {0.5f, 0, 0.5f}, 0.875, 0.5}, // a = 45 degrees
-        {_MapAxisZ, {1, 0, 0.3f}, 0.75, 0.2},
-        {_MapAxisX, {0.1f, 0, 1}, 0.25, 0.4},
+        {_MapAxisZ, {1, 0, 0.3f}, 0.75, 0.2},     {_MapAxisX, {0.1f, 0, 1}, 0.25, 0.4},
     };
     for (const CCase& c : cases)
     {
@@ -155,7 +154,8 @@ TEST(Projection, SphericalLongitudeLatitudeAndTiles)
 {
     C3DScene scene;
     CMaterialMap* map = AddMap(scene, 1, _ProjectionSpherical, _MapAxisY);
-    ObjectPtr object = Triangles({{0, 1, 0}, {0, 0, 1}, {-1, 1, 0}, {0, -2, 0}, {0, 0, 0}, {1, 0, 0}});
+    ObjectPtr object =
+        Triangles({{0, 1, 0}, {0, 0, 1}, {-1, 1, 0}, {0, -2, 0}, {0, 0, 0}, {1, 0, 0}});
     ASSERT_TRUE(object->GenerateUVW(&scene));
     const unsigned id = map->GetChannelID();
     ExpectUV(UVAtPoint(*object, id, 0), 1.0, 0.5 - 1.5707958 / M_PI); // pole
@@ -382,8 +382,8 @@ TEST(ChannelIDs, RenumberingReachesGlobalIDsAndMaps)
 
 TEST(ChannelIDs, TexturePointOfEachGeometryPoint)
 {
-    ObjectPtr object = MakeObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {9, 9, 9}},
-                                  {{0, 1, 2}, {1, 3, 2}});
+    ObjectPtr object =
+        MakeObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {9, 9, 9}}, {{0, 1, 2}, {1, 3, 2}});
     auto* channel = new CUVWChannel(77);
     channel->GetUVWPointList()->SetSize(6);
     channel->GetFaceList()->SetSize(*object->GetFaceList());
