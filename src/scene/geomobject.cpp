@@ -360,7 +360,11 @@ bool C3DGeomObject::InvalidateChannels(unsigned mask)
 
 bool C3DGeomObject::Update(C3DScene* scene, unsigned flags)
 {
-    return C3DBaseObject::Update(scene, flags);
+    bool generated = false;
+    if ((flags & _ObjectUpdateUVW) && IsFinalObject())
+        generated = GenerateUVW(scene ? scene : GetScene());
+    const bool updated = C3DBaseObject::Update(scene, flags);
+    return generated || updated;
 }
 
 // ---------------------------------------------------------------- queries

@@ -62,6 +62,16 @@ enum _CHANNEL_PROPERTIES : unsigned
                               ///< skipped by CopyChannels when asked (copy flag 0x10)
 };
 
+/// \brief Point flags of geometry points that mark where a channel's values differ between the
+///        faces around the point (working marks of the seam split, see
+///        C3DGeomObject::DisconnectBorderFaces; 0x8000 marks smoothing breaks, normals.h).
+enum _SEAM_POINT_FLAGS : unsigned
+{
+    _PointUVSeam = 0x1000,        ///< texture coordinates differ (CUVWChannel::InitShareUVFlag)
+    _PointVCSeam = 0x2000,        ///< vertex colours differ (CVCChannel::InitVCFrontierFlag)
+    _PointSpecNormalSeam = 0x4000 ///< specified normals break
+};
+
 /// \brief Flags of CChannel::Copy and CDependentChannels::CopyChannels.
 enum _CHANNEL_COPY_FLAGS : unsigned
 {
@@ -307,6 +317,17 @@ public:
     ///         range, or the lists are missing (nothing can be said to join them).
     bool IsUVFrontier(const CGeomInfo* geom, double tolerance, const C3DEdge& edge, int face1,
                       int face2) const;
+    /// \brief Gives _PointUVSeam to every point of \p geom's source point list whose corners
+    ///        (on the faces of \p geom's source face list) use texture coordinates that Compare
+    ///        with \p tolerance finds different.
+    ///
+    /// Only corners that carry a value count: geometry faces with _FaceInvalid, channel faces
+    /// with _FaceInvalid or _FaceExcluded or another corner count, and channel indices outside
+    /// the values are left out, as are geometry indices outside the points.
+    /// \param reset clear _PointUVSeam on every point first.
+    /// \return the number of points marked; 0, with nothing changed, without a source point
+    ///         list, a source face list or the channel's lists.
+    unsigned InitShareUVFlag(const CGeomInfo* geom, double tolerance, bool reset = true) const;
 
 protected:
     CChannel* Duplicate(bool keepID) const override;
@@ -330,6 +351,9 @@ public:
     ///        CUVWChannel::IsUVFrontier.
     bool IsVCFrontier(const CGeomInfo* geom, double tolerance, const C3DEdge& edge, int face1,
                       int face2) const;
+    /// \brief Gives _PointVCSeam to every point whose corners use colours that Compare with
+    ///        \p tolerance finds different; same rules as CUVWChannel::InitShareUVFlag.
+    unsigned InitVCFrontierFlag(const CGeomInfo* geom, double tolerance, bool reset = true) const;
     /// \brief The tolerance in colour steps, t = tolerance × 255 truncated: with t = 0 the four
     ///        bytes must be equal; otherwise the same point, or red, green and blue each within
     ///        t (alpha is not compared).

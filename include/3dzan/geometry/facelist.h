@@ -33,6 +33,7 @@
 
 class CGeomInfo;
 class CPointList;
+class CFaceTagger;
 class C3DGeomObject;
 class CChannel;
 template <class T> class C3DTBBox;
@@ -500,6 +501,18 @@ public:
     ///         out of range or \p keep would have more than 65 535 faces; true when they are
     ///         equal.
     bool GraphMergePointConnectivity(int keep, int drop);
+
+    /// \brief The face tagging walk (see facetagger.h): groups the usable faces into
+    ///        connected groups, breadth first from the lowest face not yet reached, through
+    ///        shared sides (\p byEdges) or shared points, asking \p tagger which neighbours
+    ///        join.
+    ///
+    /// The tagger gets \p geom, its source point list and this list, then InitProcess. The
+    /// graph the walk needs (edge-to-face or point-to-face) is built when missing, with a use
+    /// count, and released at the end.
+    /// \return the number of groups; 0 when the tagger refuses to start or the graph cannot be
+    ///         built (nothing else is then called).
+    unsigned TagFaces(CGeomInfo* geom, CFaceTagger& tagger, bool byEdges);
 
     /// \brief Whether no other face shares a point with face \p face: true for an empty
     ///        face; false without a point-to-face graph or out of range.

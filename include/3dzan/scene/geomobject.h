@@ -36,6 +36,7 @@
 #include <3dzan/geometry/bbox.h>
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/faces.h>
+#include <3dzan/geometry/facetagger.h>
 #include <3dzan/scene/baseobject.h>
 #include <3dzan/scene/scenedefaults.h>
 
@@ -55,6 +56,7 @@ struct CWeldFilter;
 class CFaceNormalChannel;
 class CPointNormalChannel;
 class CSpecNormalChannel;
+class CMaterialMap;
 enum _FACE_SORT_MODE : unsigned; // geometry/facelist.h
 
 /// \brief How SubObject(pointNbr, mode) selects faces by their corner count.
@@ -163,8 +165,10 @@ public:
     /// \brief Forwards \p mask to the channel set; when a channel was marked, invalidates the
     ///        display (0x800) and returns true.
     bool InvalidateChannels(unsigned mask) override;
-    /// \brief Runs the base update. Generating texture coordinates from material mappings
-    ///        (update kind 0x40000) comes with the UV processing and is not done yet.
+    /// \brief With update kind 0x40000 (texture coordinates to regenerate) on a final object,
+    ///        regenerates the projected texture coordinates (GenerateUVW with \p scene, or the
+    ///        object's own scene when \p scene is null); then runs the base update.
+    /// \return whether texture coordinates were generated (the base update answers false).
     bool Update(C3DScene* scene, unsigned flags) override;
     /// \}
 
@@ -346,17 +350,56 @@ public:
     /// \name Texture coordinates and seams
     /// \{
     /// \brief Generates texture-coordinate channels from the projections of the diffuse maps
-    ///        of the materials the faces use (planar, cylindrical, spherical, box).
-    /// \return whether a channel was generated.
+    ///        of the materials the faces use (planar, cylindrical, spherical, box), through
+    ///        CreateUVWChannel for each material whose diffuse map has a projection of 2 or
+    ///        more. Maps that read a channel (projection 0) or the environment (1) are left
+    ///        alone, and so are the channels they read.
+    /// \return whether a channel was generated; false, with nothing changed, without a scene,
+    ///         a face list or materials with such maps.
     bool GenerateUVW(C3DScene* scene);
-    /// \brief Merges the per-material texture channels into one global channel (rebuilt only
-    ///        when missing or stale), removing the merged channels with \p removeMerged.
-    /// \return the global channel ID, 0xFFFFFFFF when there is nothing to merge.
+    /// \brief Merges the per-material texture channels into one global channel: for each
+    ///        material of the faces whose diffuse map names a texture channel of this object,
+    ///        the faces of that material take their coordinates from that channel (faces of
+    ///        other materials get _FaceExcluded). The global channel is rebuilt only when
+    ///        missing or stale (_ChannelInvalid); a stale one is removed. With
+    ///        \p removeMerged the merged channels are removed. Invalidates with 0x800.
+    /// \return the global channel ID; 0xFFFFFFFF, with nothing changed, for an empty object,
+    ///         without a face list, a scene or a material map that names a channel here.
     unsigned GlobalizeChannels(C3DScene* scene, bool removeMerged);
     /// \brief Splits points where the channels of \p channelTypes (bits of _Channel3DType)
     ///        hold different values on the faces around them, so that each point carries one
-    ///        value per channel. \return whether points were split.
+    ///        value per channel.
+    ///
+    /// Considered are the channels with a face list, of types texture coordinates (1, exact
+    /// comparison), vertex colours (4, exact), point normals (0x10, computed first with the
+    /// effective smoothing angle) and specified normals (0x40, normals within 10 degrees
+    /// count as one), channels with _ChannelInvalid left out; with 0x40 and a specified-normal
+    /// channel, point normals are not considered. Points get the working marks
+    /// _PointUVSeam, _PointVCSeam, _PointSpecNormalSeam and _PointNormalBreak (cleared first
+    /// on every point). Around each marked point the faces are grouped so that faces with
+    /// the same values stay together (a face that carries no value in a channel goes with any
+    /// group); faces are taken in index order and the group of the lowest face keeps the
+    /// point, each further group gets a copy of it (with its chunk values, and the values of
+    /// per-point channels) that its faces use instead. Invalidates with 3 when points were
+    /// split.
+    /// \param a, b accepted for the scene-wide callers and not read.
+    /// \return whether points were split; false, with nothing changed but the working marks
+    ///         (and a point-normal channel computed for 0x10), for an empty object, without a
+    ///         point or face list, or when no point needs splitting.
     bool DisconnectBorderFaces(unsigned channelTypes, unsigned a, unsigned b);
+    /// \brief Renumbers channel IDs from \p renumber (old (ID, type) to new): the global
+    ///        texture channel (as type 1) and the global vertex-colour channel (as type 4,
+    ///        its factor reset to 1.0), then the maps of every material the faces use
+    ///        (ChangeMaterialsChannelID; skipped without a scene). The channels themselves
+    ///        keep their IDs. Invalidates with 0x800 when a global ID changed.
+    /// \return whether a global ID changed.
+    bool ChangeChannelID(C3DScene* scene, CHashMap<CChannelInfo, CChannelInfo>& renumber);
+    /// \brief Splits the object into its isolated parts (faces connected through shared
+    ///        points, found with a CIsolateFaceTagger): \p parts is emptied, then gets a new
+    ///        object (SubObject, held by the caller) per part, unless there is a single part.
+    /// \return the number of objects appended; 0 for one part, an empty object or without a
+    ///         face list.
+    int ExplodeIntoIsolatedParts(CXArray<C3DGeomObject*>& parts);
     /// \}
     /// \brief Takes the structure of \p source: the chunk structure of its point and face
     ///        lists (each when both objects have one), a copy of its channels
@@ -419,6 +462,29 @@ protected:
     /// \brief Serialize with \p tail run on the archive after the geometric part; when
     ///        loading, nothing is replaced unless \p tail also succeeds.
     void SerializeWith(CXArchive& ar, const std::function<void(CXArchive&)>& tail);
+    /// \brief Writes the texture coordinates that \p map's projection (2 to 5) gives the faces
+    ///        of material \p materialID into the texture channel the map names.
+    ///
+    /// A map without a channel ID gets a new one. A missing channel is created with
+    /// _ChannelNoFaceEdit (generated) and faces shaped like the object's, all _FaceExcluded;
+    /// a channel whose face count differs from the object's is emptied so. The faces of the
+    /// material get their coordinates (flags cleared); the others keep theirs, or lose them
+    /// (_FaceExcluded) when \p reset. Texture points no face uses any more are removed.
+    /// \return the channel ID; 0xFFFFFFFF, with nothing changed (the map's ID included), for
+    ///         objects other than kinds 1 and 4, an empty object, without lists, for another
+    ///         projection, a non-finite coordinate of a point of those faces or of the map's
+    ///         transform, or when no face has the material.
+    unsigned CreateUVWChannel(CMaterialMap* map, unsigned materialID, bool reset);
+    /// \brief A new texture channel (held by the caller) shaped like the face list: each face
+    ///        takes the face and values of the channel that \p sources names for the face's
+    ///        material (channel ID, material ID); faces without one get _FaceExcluded.
+    /// \return null for \p type other than _ChannelUVW, without a face list or when a
+    ///         material names two channels.
+    CChannel* MakeGlobalChannel(CHashTable<CMapChannelID>& sources, _Channel3DType type);
+    /// \brief C3DMaterial::ChangeChannelID, fed from \p renumber, on every material of
+    ///        \p scene that the faces use. \return the number of materials asked.
+    unsigned ChangeMaterialsChannelID(C3DScene* scene,
+                                      CHashMap<CChannelInfo, CChannelInfo>& renumber);
 
 private:
     bool IsEmptyObject() const { return IsFlagSet(_ObjectEmpty); }
@@ -445,6 +511,37 @@ private:
     unsigned m_GlobalVCChannel = 0;
     float m_GlobalVCFactor = 1.0f;
 };
+
+/// \brief The tagger of ExplodeIntoIsolatedParts: each group that does not hold every usable
+///        face of the object becomes a sub-object appended to the output array.
+class ZAN_API CIsolateFaceTagger : public CFaceTagger
+{
+public:
+    /// \param object the object whose faces are walked (its own face list).
+    /// \param parts receives the sub-objects (held by the caller).
+    CIsolateFaceTagger(const C3DGeomObject& object, CXArray<C3DGeomObject*>& parts);
+    ~CIsolateFaceTagger() override;
+    /// \brief Needs the object's face list as the list walked; counts its usable faces.
+    bool InitProcess(CGeomInfo* geom) override;
+    void EndGroup(const int* faces, int count) override;
+    /// \brief Sub-objects appended so far.
+    int GetPartNbr() const { return m_Appended; }
+
+private:
+    const C3DGeomObject& m_Object;
+    CXArray<C3DGeomObject*>& m_Parts;
+    int m_UsableNbr = 0;
+    int m_Appended = 0;
+};
+
+/// \brief For each point of \p object, the texture point that corners of the texture channel
+///        \p channelID use there (the last such corner in face order), -1 when none does.
+///        Faces with _FaceInvalid, and channel faces with _FaceInvalid or _FaceExcluded or
+///        another corner count, are left out.
+/// \param count receives the array's length (the point count), 0 when null is returned.
+/// \return null without such a channel, without points or faces, or when no face counts.
+ZAN_API std::unique_ptr<int[]> GetUVVertexFromUVFace(C3DGeomObject* object, unsigned channelID,
+                                                     int& count);
 
 /// \brief A polygonal mesh (kind 1).
 class ZAN_API C3DObject : public C3DGeomObject
