@@ -35,9 +35,9 @@ bool IsNearIdentity(const C4x4TMatrix<float>& m)
         for (int col = 0; col < 4; ++col)
         {
             const float v = m[row][col];
-            const bool inside = row == col ? v >= 1.0f - kIdentityTolerance &&
-                                                 v <= 1.0f + kIdentityTolerance
-                                           : v >= -kIdentityTolerance && v <= kIdentityTolerance;
+            const bool inside =
+                row == col ? v >= 1.0f - kIdentityTolerance && v <= 1.0f + kIdentityTolerance
+                           : v >= -kIdentityTolerance && v <= kIdentityTolerance;
             if (!inside)
                 return false;
         }
@@ -142,9 +142,9 @@ void C3DScene::GetGeomObjects(C3DSceneNode* start, CXArray<C3DGeomObject*>& obje
     if (!root || (start && !HasNode(start)))
         return;
     C3DGeomObject* object = nullptr;
-    for (C3DNodePos pos = GetFirstNode(_ObjectKindGeometric,
-                                       _IterWithStart | _IterSubtree | _IterInstancesOnce,
-                                       start ? start : root);
+    for (C3DNodePos pos =
+             GetFirstNode(_ObjectKindGeometric, _IterWithStart | _IterSubtree | _IterInstancesOnce,
+                          start ? start : root);
          pos;)
         if (GetNextNode(object, pos) && object)
             objects.Add(object);
@@ -245,8 +245,7 @@ C3DSceneNode* C3DScene::Concatenate(C3DSceneNode* start, const CXTString& name, 
     return node;
 }
 
-int C3DScene::ConcatenateByMaterials(C3DSceneNode* start, bool replace,
-                                     C3DFilterByMaterial* filter)
+int C3DScene::ConcatenateByMaterials(C3DSceneNode* start, bool replace, C3DFilterByMaterial* filter)
 {
     C3DSceneNode* root = GetRoot();
     if (!root || (start && !HasNode(start)))
@@ -274,9 +273,8 @@ int C3DScene::ConcatenateByMaterials(C3DSceneNode* start, bool replace,
         C3DSceneNode* node = GetNextNode(object, pos);
         // Curves and objects without a usable face give nothing to the new nodes: they stay.
         CMaterialHashMap objectUsed;
-        if (object && object->GetKindOf() != _ObjectKindCurve &&
-            !object->IsFlagSet(_ObjectEmpty) && !node->IsFlagSet(_NodeHidden) &&
-            C3DFilter::ProcessNode(byMaterial->GetFlags(), node) &&
+        if (object && object->GetKindOf() != _ObjectKindCurve && !object->IsFlagSet(_ObjectEmpty) &&
+            !node->IsFlagSet(_NodeHidden) && C3DFilter::ProcessNode(byMaterial->GetFlags(), node) &&
             object->GetUsedMaterials(objectUsed) && objectUsed.GetCount() > 0)
             taken.push_back(node);
     }
@@ -404,9 +402,8 @@ int C3DScene::ConvertToGlobalCoordinates(C3DSceneNode* start)
             const bool hasPivot = node->Evaluate(tick, pivot);
             C4x4TMatrix<float> unpivot;
             if (hasPivot)
-                unpivot.SetTranslation(C3DTVector<float>(-pivot.GetVector().m_X,
-                                                         -pivot.GetVector().m_Y,
-                                                         -pivot.GetVector().m_Z));
+                unpivot.SetTranslation(C3DTVector<float>(
+                    -pivot.GetVector().m_X, -pivot.GetVector().m_Y, -pivot.GetVector().m_Z));
             if (!newFrame.Invert())
                 continue;
             C3DMatrixKey key(kNodeMatrixKey);

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace
@@ -84,8 +86,7 @@ bool C3DScene::MoveTextureFile(const CXTString& file, const CXTString& destinati
     const CXTString folder = NormalizeFolder(destination);
     CXTString name = fileGetName(file);
     std::vector<char> bytes;
-    if (folder.IsEmpty() || name.IsEmpty() || !fileExists(file) ||
-        !ReadWholeFile(file, bytes))
+    if (folder.IsEmpty() || name.IsEmpty() || !fileExists(file) || !ReadWholeFile(file, bytes))
         return fail();
     std::error_code error;
     std::filesystem::create_directories(folder.c_str(), error);
@@ -128,10 +129,9 @@ bool C3DScene::MoveTextures(const CXTString& source, const CXTString& destinatio
     if (destination.IsEmpty())
         return false;
     // A relative destination lies beside the exported file, and so do the maps' new names.
-    const CXTString exportFolder =
-        options && !options->m_DestinationFile.IsEmpty()
-            ? fileGetFolder(options->m_DestinationFile)
-            : CXTString();
+    const CXTString exportFolder = options && !options->m_DestinationFile.IsEmpty()
+                                       ? fileGetFolder(options->m_DestinationFile)
+                                       : CXTString();
     CXTString folder = NormalizeFolder(destination);
     if (!exportFolder.IsEmpty())
         folder = NormalizeFolder(fileMakeAbsolutePath(exportFolder, folder));
@@ -141,6 +141,8 @@ bool C3DScene::MoveTextures(const CXTString& source, const CXTString& destinatio
     if (!source.IsEmpty())
         search.m_SceneTexturePaths.Add(NormalizeFolder(source));
 
+    // An image that several maps use is copied once.
+    std::unordered_map<std::string, CXTString> copied;
     bool all = true;
     for (unsigned position = GetFirstMaterial(); position != kZanNone;)
     {
@@ -161,7 +163,12 @@ bool C3DScene::MoveTextures(const CXTString& source, const CXTString& destinatio
                 all = false;
                 continue;
             }
-            if (!MoveTextureFile(path, folder, newName, options))
+            auto known = copied.find(path.str());
+            if (known != copied.end())
+                newName = known->second;
+            else if (MoveTextureFile(path, folder, newName, options))
+                copied.emplace(path.str(), newName);
+            else
             {
                 all = false;
                 continue;

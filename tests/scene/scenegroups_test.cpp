@@ -174,8 +174,10 @@ TEST(SceneConvertToType, ReplacementsStayShared)
 {
     ScenePtr scene(C3DScene::Create());
     C3DSceneNode* first = AddNode(*scene, nullptr, "First", MakeStrip(0, 0, 1, {1}));
-    C3DSceneNode* second = AddNode(*scene, first, "Second", first->GetBaseObject()->Copy(_CopyInstance));
-    C3DSceneNode* third = AddNode(*scene, nullptr, "Third", first->GetBaseObject()->Copy(_CopyInstance));
+    C3DSceneNode* second =
+        AddNode(*scene, first, "Second", first->GetBaseObject()->Copy(_CopyInstance));
+    C3DSceneNode* third =
+        AddNode(*scene, nullptr, "Third", first->GetBaseObject()->Copy(_CopyInstance));
     C3DSceneNode* other = AddNode(*scene, nullptr, "Other", MakeStrip(5, 0, 1, {1}));
     AddNode(*scene, nullptr, "Group", new C3DGroup);
     const C3DBaseObject* old = first->GetBaseObject();

@@ -88,8 +88,8 @@ inline void AddFaces(const C3DGeomObject& object, const C4x4TMatrix<float>& matr
             face.second.push_back({std::lround(p.m_X * 1000.0), std::lround(p.m_Y * 1000.0),
                                    std::lround(p.m_Z * 1000.0)});
         }
-        std::rotate(face.second.begin(),
-                    std::min_element(face.second.begin(), face.second.end()), face.second.end());
+        std::rotate(face.second.begin(), std::min_element(face.second.begin(), face.second.end()),
+                    face.second.end());
         out.push_back(face);
     }
 }

@@ -68,8 +68,8 @@ std::vector<WorldFace> Mapped(const std::vector<WorldFace>& faces,
     {
         for (auto& corner : face.second)
             corner = fn(corner);
-        std::rotate(face.second.begin(),
-                    std::min_element(face.second.begin(), face.second.end()), face.second.end());
+        std::rotate(face.second.begin(), std::min_element(face.second.begin(), face.second.end()),
+                    face.second.end());
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -293,7 +293,8 @@ TEST(SceneSwapCoordinates, SwapsEveryFaceAndAnInvolutiveCodeTwiceRestores)
 {
     CTestScene t;
     C3DMaterial* material = t.scene->CreateNewMaterial(7);
-    CMaterialMap* map = material->AddMaterialMap("tex.png", kZanNone, _MapDiffuse, _ProjectionPlanar);
+    CMaterialMap* map =
+        material->AddMaterialMap("tex.png", kZanNone, _MapDiffuse, _ProjectionPlanar);
     const auto before = WorldFaces(*t.scene);
     const unsigned checksum = t.a->GetBaseObject()->GetChecksum(0);
 
@@ -302,8 +303,10 @@ TEST(SceneSwapCoordinates, SwapsEveryFaceAndAnInvolutiveCodeTwiceRestores)
     EXPECT_EQ(WorldFaces(*t.scene), before);
 
     ASSERT_TRUE(t.scene->SwapCoordinates(_SwapYZ));
-    EXPECT_EQ(WorldFaces(*t.scene),
-              Mapped(before, [](std::array<long, 3> p) { return std::array<long, 3>{p[0], p[2], p[1]}; }));
+    EXPECT_EQ(WorldFaces(*t.scene), Mapped(before,
+                                           [](std::array<long, 3> p) {
+                                               return std::array<long, 3>{p[0], p[2], p[1]};
+                                           }));
     EXPECT_FALSE(map->GetAxisSwapMatrix().IsIdentity());
     ASSERT_TRUE(t.scene->SwapCoordinates(_SwapYZ));
     EXPECT_EQ(WorldFaces(*t.scene), before);
@@ -339,8 +342,10 @@ TEST(SceneOrientation, ZUpFileTurnsZIntoY)
     EXPECT_FALSE(t.scene->OrientScene(_UpAxisKeep, true));
     EXPECT_EQ(WorldFaces(*t.scene), before);
     ASSERT_TRUE(t.scene->OrientScene(_UpAxisZ, true));
-    EXPECT_EQ(WorldFaces(*t.scene),
-              Mapped(before, [](std::array<long, 3> p) { return std::array<long, 3>{p[0], p[2], -p[1]}; }));
+    EXPECT_EQ(WorldFaces(*t.scene), Mapped(before,
+                                           [](std::array<long, 3> p) {
+                                               return std::array<long, 3>{p[0], p[2], -p[1]};
+                                           }));
 
     ScenePtr empty(C3DScene::Create());
     EXPECT_TRUE(empty->OrientScene(_UpAxisZ, true));
@@ -356,8 +361,10 @@ TEST(SceneScale, ScalesTheWorldAndRefusesZero)
     t.scene->Scale(V3(2, 3, 4));
     // Rounded coordinates scaled by 3 or 4 may be a few thousandths off.
     const auto after = WorldFaces(*t.scene);
-    const auto expected = Mapped(before, [](std::array<long, 3> p)
-                                 { return std::array<long, 3>{2 * p[0], 3 * p[1], 4 * p[2]}; });
+    const auto expected = Mapped(before,
+                                 [](std::array<long, 3> p) {
+                                     return std::array<long, 3>{2 * p[0], 3 * p[1], 4 * p[2]};
+                                 });
     ASSERT_EQ(after.size(), expected.size());
     for (size_t f = 0; f < after.size(); ++f)
     {
@@ -382,7 +389,7 @@ std::vector<uint32_t> NormalChecksums(const C3DScene& scene)
         if (!channel)
             continue;
         sums.push_back(channel->GetPointList()->GetChecksum(CPointList::kChecksumValues |
-                                                           CPointList::kChecksumFlags));
+                                                            CPointList::kChecksumFlags));
         sums.push_back(channel->GetFaceList()->GetChecksum(0x0C));
     }
     return sums;
@@ -395,13 +402,14 @@ TEST(SceneGenerateNormals, OneAndTwoThreadsGiveTheSameNormals)
     for (int i = 0; i < 6; ++i)
     {
         C3DSceneNode* node =
-            i % 2 ? CreateSphere(C3DTPoint<float>(float(i), 0, 0), 1.0 + i, 6 + i, 8 + i, false, 0, kZanNone)
+            i % 2 ? CreateSphere(C3DTPoint<float>(float(i), 0, 0), 1.0 + i, 6 + i, 8 + i, false, 0,
+                                 kZanNone)
                   : CreateCube(C3DTPoint<float>(0, float(i), 0), 1, 2, 3 + i, false, 0, kZanNone);
         ASSERT_NE(node, nullptr);
         scene->AddNode(nullptr, node);
     }
-    AddNode(*scene, nullptr, "Shared", scene->CreateObjectInstance(
-                                           scene->GetChildNode(nullptr)->GetBaseObject()));
+    AddNode(*scene, nullptr, "Shared",
+            scene->CreateObjectInstance(scene->GetChildNode(nullptr)->GetBaseObject()));
     ScenePtr copy(scene->Copy());
     ASSERT_NE(copy, nullptr);
 
