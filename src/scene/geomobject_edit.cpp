@@ -1,12 +1,14 @@
 // Building geometry from geometry: sub-objects (a selection of faces with the points and
 // channel values they use), concatenation (other objects appended, channels matched by ID
-// and type) and inheritance of list structure. Each keeps every channel face list parallel
-// to the geometry's: channel face i is geometry face i, with the same corner count.
+// and type, faces a filter rejects left behind) and inheritance of list structure. Each
+// keeps every channel face list parallel to the geometry's: channel face i is geometry
+// face i, with the same corner count.
 #include <3dzan/scene/geomobject.h>
 
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/scene/objectcreator.h>
+#include <3dzan/scene/scene.h>
 
 #include <algorithm>
 #include <climits>
@@ -92,6 +94,130 @@ bool CopyPoints(const CPointList& from, const std::vector<unsigned>& order, CPoi
         if (order[i] < unsigned(from.GetSize()))
             to.CopyPoint(int(i), int(order[i]), from);
     return true;
+}
+
+// The points of a list that remain when the faces whose `keep` entry is 0 go: a point goes
+// only when such faces use it and no kept face does (a point no face uses stays, as an
+// unfiltered append keeps it). Returns them in increasing order, with the old-to-new remap.
+std::vector<unsigned> KeepPoints(const CFaceList& faces, const std::vector<uint8_t>& keep,
+                                 unsigned pointNbr, std::vector<unsigned>& remap)
+{
+    enum : uint8_t
+    {
+        kUnused,
+        kRejectedOnly,
+        kKept
+    };
+    std::vector<uint8_t> use(pointNbr, kUnused);
+    const unsigned faceNbr = std::min(unsigned(faces.GetSize()), unsigned(keep.size()));
+    for (unsigned face = 0; face < faceNbr; ++face)
+    {
+        int count = 0;
+        const int* items = faces.GetIndexes(face, count);
+        for (int k = 0; k < count; ++k)
+        {
+            const unsigned point = unsigned(items[k]);
+            if (point >= pointNbr)
+                continue;
+            if (keep[face])
+                use[point] = kKept;
+            else if (use[point] == kUnused)
+                use[point] = kRejectedOnly;
+        }
+    }
+    remap.assign(pointNbr, kZanNone);
+    std::vector<unsigned> order;
+    for (unsigned p = 0; p < pointNbr; ++p)
+        if (use[p] != kRejectedOnly)
+        {
+            remap[p] = unsigned(order.size());
+            order.push_back(p);
+        }
+    return order;
+}
+
+// Which faces of `source` the filter keeps (1) or rejects (0); empty when it keeps them all.
+std::vector<uint8_t> FilterFaces(const C3DGeomObject& source, const C3DFilter& filter)
+{
+    std::vector<uint8_t> keep;
+    // The filter reads faces through a face handle; making one does not change the list.
+    auto* faces = const_cast<C3DFaceList*>(source.GetFaceList());
+    if (!faces || faces->GetSize() == 0)
+        return keep;
+    CFace* handle = faces->CreateFace();
+    if (!handle)
+        return keep;
+    const unsigned faceNbr = unsigned(faces->GetSize());
+    keep.assign(faceNbr, 1);
+    bool rejected = false;
+    for (unsigned i = 0; i < faceNbr; ++i)
+        if (faces->GetFace(i, *handle) &&
+            !filter.ProcessFace(&source, static_cast<const C3DFace*>(handle)))
+        {
+            keep[i] = 0;
+            rejected = true;
+        }
+    faces->ReleaseFace(handle);
+    if (!rejected)
+        keep.clear();
+    return keep;
+}
+
+// A copy of `source` without the faces `keep` rejects and the points only they use, its
+// channels in step. Null when memory is short.
+C3DGeomObject* FilteredCopy(const C3DGeomObject& source, const std::vector<uint8_t>& keep)
+{
+    C3DObjectCreator creator;
+    Held<C3DGeomObject> copy(static_cast<C3DGeomObject*>(
+        source.GetKindOf() == _ObjectKindCurve ? creator.GetNewCurveObject()
+                                               : creator.GetNewPolygonalObject()));
+    if (!copy || !copy->GetPointList())
+        return nullptr;
+    if (!copy->GetFaceList())
+    {
+        C3DFaceList* faces = C3DFaceList::Create();
+        if (!faces)
+            return nullptr;
+        copy->SetFaceList(faces, true);
+    }
+    const CFaceList& faces = *source.GetFaceList();
+    const unsigned faceNbr = unsigned(faces.GetSize());
+    std::vector<unsigned> selection;
+    for (unsigned i = 0; i < faceNbr; ++i)
+        if (keep[i])
+            selection.push_back(i);
+    std::vector<unsigned> remap;
+    std::vector<unsigned> order =
+        KeepPoints(faces, keep, unsigned(source.GetPointList()->GetSize()), remap);
+    copy->GetFaceList()->Inherit(faces);
+    if (!CopyPoints(*source.GetPointList(), order, *copy->GetPointList()) ||
+        !CopyFaces(faces, selection, remap, *copy->GetFaceList()))
+        return nullptr;
+    for (const CChannel* channel : *source.GetChannels())
+    {
+        // Channels that no longer match the geometry are skipped by the append anyway.
+        const CFaceList* channelFaces = channel->GetFaceList();
+        if (channel->IsOneFlagSet(_ChannelInvalid) || !channel->GetPointList() ||
+            (channelFaces && unsigned(channelFaces->GetSize()) != faceNbr))
+            continue;
+        Held<CChannel> part(channel->Copy(_ChannelCopyKeepID | _ChannelCopyStructure));
+        if (!part)
+            return nullptr;
+        if (channelFaces)
+        {
+            std::vector<unsigned> channelRemap;
+            std::vector<unsigned> channelOrder =
+                KeepPoints(*channelFaces, keep, unsigned(channel->GetPointList()->GetSize()),
+                           channelRemap);
+            if (!CopyPoints(*channel->GetPointList(), channelOrder, *part->GetPointList()) ||
+                !CopyFaces(*channelFaces, selection, channelRemap, *part->GetFaceList()))
+                return nullptr;
+        }
+        else if (!CopyPoints(*channel->GetPointList(), order, *part->GetPointList()))
+            return nullptr;
+        copy->AddChannel(part.release());
+    }
+    return copy.release();
 }
 
 // The lengths of the object's lists and channels, to cut them back after a failed append.
@@ -331,7 +457,8 @@ bool C3DGeomObject::AppendSource(const C3DGeomObject& source)
     return !sourceFaces || AppendFaces(*m_FaceList, *sourceFaces, pointsBefore);
 }
 
-bool C3DGeomObject::Concatenate(C3DScene*, const CXArray<C3DGeomObject*>& objects, const C3DFilter*)
+bool C3DGeomObject::Concatenate(C3DScene*, const CXArray<C3DGeomObject*>& objects,
+                                const C3DFilter* filter)
 {
     const bool curve = GetKindOf() == _ObjectKindCurve;
     std::vector<const C3DGeomObject*> sources;
@@ -392,7 +519,21 @@ bool C3DGeomObject::Concatenate(C3DScene*, const CXArray<C3DGeomObject*>& object
                 done = false;
         }
         for (size_t i = 0; done && i < sources.size(); ++i)
-            done = AppendSource(*sources[i]);
+        {
+            const C3DGeomObject* source = sources[i];
+            std::vector<uint8_t> keep;
+            if (filter)
+                keep = FilterFaces(*source, *filter);
+            if (keep.empty())
+            {
+                done = AppendSource(*source);
+                continue;
+            }
+            // Faces the filter rejects stay behind with the points and channel values that
+            // only they use: the kept part is cut out first and appended in the source's place.
+            Held<C3DGeomObject> part(FilteredCopy(*source, keep));
+            done = part && AppendSource(*part);
+        }
     }
     catch (const std::bad_alloc&)
     {

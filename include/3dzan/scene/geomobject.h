@@ -429,8 +429,11 @@ public:
     /// channel without a match is added (keeping its ID) with faces flagged 3 (invalid and
     /// excluded) for the faces that were there before; a channel of this object that a source
     /// lacks gets faces flagged 3 for that source's faces (per-point channels get default
-    /// values). \p filter is accepted for the scene-wide operations, which define filters;
-    /// it is not read yet. \p scene is not read either.
+    /// values). With a \p filter, each face of a source is offered to its ProcessFace: a
+    /// face it rejects is not appended, nor are the points (and the channel values) that only
+    /// rejected faces use; points that no face uses are appended as without a filter, and the
+    /// channels stay in step with the faces kept. Null appends everything. \p scene is not
+    /// read.
     /// \return whether anything was appended; on a memory shortage false, with the lists
     ///         and channels cut back to their former lengths.
     bool Concatenate(C3DScene* scene, const CXArray<C3DGeomObject*>& objects,

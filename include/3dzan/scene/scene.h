@@ -147,6 +147,14 @@ protected:
     bool m_Keep;
 };
 
+/// \brief Where C3DScene::Concatenate puts the node it makes (the first flag set wins).
+enum _CONCATENATE_FLAGS : unsigned
+{
+    _ConcatReplaceSubtree = 16, ///< the start and its subtree go; the node goes under the root
+    _ConcatReplaceChilds = 32,  ///< the start's children go; the node goes under the start
+    _ConcatReplaceNode = 64     ///< the start goes; the node goes under the start's parent
+};
+
 /// \brief Up axis of a file, for C3DScene::OrientScene. Reading applies the rotation that
 ///        makes such a file Y up, writing applies its inverse.
 enum _UP_AXIS_MODE : unsigned
@@ -499,32 +507,73 @@ public:
     bool InitExport(CSceneExportOptions& options);
     /// \brief Releases the working copy recorded in \p options and clears the pointer.
     static void ReleaseExport(CSceneExportOptions& options);
-    /// \brief Appends the geometry of the nodes below \p start that pass \p filter (empty
-    ///        objects and hidden nodes skipped, transformations baked) to \p target (null: a
-    ///        new polygonal object) and carries the result in a new node named \p name,
-    ///        placed as \p flags say (16: replaces the whole start subtree, 32: replaces the
-    ///        start's children, 64: replaces the start node; none: not placed).
-    /// \return the new node, null when the result is empty.
+    /// \brief Appends the geometry of the geometric nodes of \p start's subtree (the start
+    ///        included; null or the root: the whole scene) that pass \p filter's ProcessNode
+    ///        to \p target (null: a new polygonal object) and carries the result in a new
+    ///        node named \p name.
+    ///
+    /// Empty objects and hidden nodes are skipped. A node whose world matrix at the current
+    /// tick is not within 0.005 of the identity gives a transformed copy of its object, so
+    /// the result is in world coordinates. \p filter is also given to
+    /// C3DGeomObject::Concatenate, whose ProcessFace keeps or rejects faces. The node is
+    /// placed by the first of the _CONCATENATE_FLAGS set: _ConcatReplaceSubtree deletes the
+    /// start and its subtree (every node for null) and adds the node under the root;
+    /// _ConcatReplaceChilds deletes the start's children and adds the node under the start;
+    /// _ConcatReplaceNode deletes the start (every node for null) and adds the node under
+    /// its former parent. Under a transformed parent the object is expressed in that
+    /// parent's frame, so that it keeps its world place. Without any of the three the node is
+    /// returned detached, owned by the caller, its object in world coordinates.
+    /// \return the new node, which takes over the caller's holder of \p target; null, with
+    ///         nothing changed and \p target still the caller's, when the result has no point
+    ///         or no face, \p start is not in this scene or a node's placement is not finite.
     C3DSceneNode* Concatenate(C3DSceneNode* start, const CXTString& name, unsigned flags,
                               C3DFilter* filter, C3DGeomObject* target);
-    /// \brief One new node per material used below \p start, carrying that material's faces.
+    /// \brief One new node per material used in \p start's subtree (null: the whole scene),
+    ///        named after the material and carrying the faces of that material.
+    ///
+    /// The subtree is first converted to global coordinates (ConvertToGlobalCoordinates).
+    /// Materials are taken in increasing ID order. The new nodes go under \p start (the root
+    /// for null), in its frame.
+    /// \param replace true: the nodes whose faces were taken (visible, non-empty, polygonal
+    ///        or patch nodes with faces that pass the filter's flags) are deleted, their
+    ///        children moving up to their place (under the start's parent when the start itself
+    ///        goes); false: they stay beside the new nodes.
+    /// \param filter its flags choose the nodes; its material is set to each material in
+    ///        turn (keeping that material's faces). Null: a filter of flags 0.
     /// \return the number of nodes made.
     int ConcatenateByMaterials(C3DSceneNode* start, bool replace, C3DFilterByMaterial* filter);
-    /// \brief Bakes the world transformation of every geometric node below \p start into a
-    ///        private copy of its object and removes the node's keys.
-    /// \return the number of objects changed.
+    /// \brief Bakes the world transformation of every geometric node of \p start's subtree
+    ///        (the start included; null: the whole scene) into a private copy of its object
+    ///        and removes the node's keys.
+    ///
+    /// Placements are read at the current tick, all before the first change, and baked
+    /// relative to the frame of the start's parent, so every point keeps its world position.
+    /// Non-geometric nodes with children lose their keys too (their children now carry the
+    /// placement); non-geometric leaves (cameras, lights) keep their world placement through
+    /// one matrix key at time 0 when the frame above them changed. Placements within 0.005
+    /// of the identity are not baked (their keys still go).
+    /// \return the number of objects changed; 0, nothing changed, when \p start is not in
+    ///         this scene or a placement is not finite.
     int ConvertToGlobalCoordinates(C3DSceneNode* start);
     /// \brief Swaps the axes of every object, node and material map (codes of
-    ///        C3DPointList::SwapCoordinates). \return false for code 0.
+    ///        C3DPointList::SwapCoordinates). \return false, nothing changed, for code 0 and
+    ///        invalid codes (GetXYZSwap).
     bool SwapCoordinates(int code);
     /// \brief Rotates the direct children of the root for a file of up axis \p mode, as read
-    ///        (\p import) or as written. \return false for _UpAxisKeep.
+    ///        (\p import) or as written: every matrix key of each child is multiplied on the
+    ///        left by the rotation (a child without one gets it at time 0). The forms for
+    ///        reading and writing are exact inverses.
+    /// \return false for _UpAxisKeep and unknown modes; true otherwise, also for a scene
+    ///         without nodes.
     bool OrientScene(_UP_AXIS_MODE mode, bool import);
-    /// \brief Multiplies the time-0 matrix key of every direct child of the root by the
-    ///        scale matrix of \p scale.
+    /// \brief Multiplies every matrix key of every direct child of the root on the left by
+    ///        the scale matrix of \p scale (a child without one gets it at time 0). A zero or
+    ///        non-finite factor changes nothing.
     void Scale(const C3DTVector<float>& scale);
-    /// \brief C3DGeomObject::GenerateNormals on every geometric object below \p start, in a
-    ///        parallel loop (one object per iteration). true.
+    /// \brief C3DGeomObject::GenerateNormals(\p flags, \p mode) on every geometric object of
+    ///        \p start's subtree (the start included), each shared object once, in a parallel
+    ///        loop (one object per iteration); the time goes to the log file.
+    /// \return true; false when \p start is not in this scene or memory ran short.
     bool GenerateNormals(C3DSceneNode* start, unsigned flags, _NormalSmoothMode mode);
     /// \brief C3DGeomObject::GenerateUVW on every geometric object. \return whether texture
     ///        coordinates were made.
@@ -532,27 +581,44 @@ public:
     /// \brief C3DGeomObject::DisconnectBorderFaces(\p channelTypes, \p a, \p b) on every
     ///        geometric object. \return whether an object changed.
     bool DisconnectBorderFaces(unsigned channelTypes, unsigned a, unsigned b);
-    /// \brief C3DGeomObject::Clean on every geometric object.
+    /// \brief C3DGeomObject::Clean on every geometric object (each shared object once).
     void Clean();
     /// \brief Moves the children of every group node other than the root up to the group's
-    ///        parent and deletes the group node.
+    ///        place and deletes the group node; the group's placement is folded into the
+    ///        children's keys (MergeMatrixKeyframes). The root stays.
     void RemoveGroups();
-    /// \brief Makes geometric nodes leaves: a geometric node with children gets a group
-    ///        parent carrying its placement, under which its children move.
+    /// \brief Makes the geometric nodes of \p start's subtree (the start included; null: the
+    ///        whole scene) leaves: for each child of a geometric node, a new group node named
+    ///        after the child, carrying the geometric node's flags, custom data and keys, is
+    ///        placed right after the geometric node, and the child moves under it.
     /// \return whether a group was made.
     bool MakeGroupForChilds(C3DSceneNode* start);
     /// \brief Gives \p parent and \p child matrix keys at the union of their key times and
-    ///        makes \p child's keys those it needs one level up. \return false for null.
+    ///        makes \p child's matrix keys those it needs one level up: at each time, the
+    ///        parent's object-local matrix times the child's matrix key. Nothing changes when
+    ///        the parent has no key. \return false for null or equal nodes.
     bool MergeMatrixKeyframes(C3DSceneNode* parent, C3DSceneNode* child);
-    /// \brief Moves the nodes of \p source under \p parent (null: the root), matching or
-    ///        creating its materials. \p source is left with its root. false for null.
+    /// \brief Moves the nodes of \p source under \p parent (null: the root), matching its
+    ///        materials with this table's by appearance (CMaterials::Find without the name) or
+    ///        copying them under fresh IDs, and renumbering the faces of \p source's objects
+    ///        accordingly. \p source is left with its root.
+    /// \return false, nothing changed, for a null source, this scene itself or a \p parent
+    ///         that is not in this scene.
     bool Merge(C3DScene* source, C3DSceneNode* parent);
-    /// \brief Replaces the objects below \p start by \p creator's conversions, keeping
-    ///        instances shared. \return the number of objects replaced (0 for null).
+    /// \brief Replaces the objects of \p start's subtree (the start included) by
+    ///        \p creator's conversions (C3DObjectCreator::ConvertToType, asked once per object
+    ///        with its first node), keeping instances shared: the first node takes the
+    ///        proposal, the others instances of it. \return the number of objects replaced
+    ///        (0 for a null creator).
     int ConvertToType(C3DSceneNode* start, C3DObjectCreator* creator);
-    /// \brief Copies the diffuse and alpha images of every material from \p source to the
-    ///        folder \p destination and points the maps at the copies (relative names).
-    /// \return whether every image found was copied.
+    /// \brief Copies the diffuse and alpha images of every material to the folder
+    ///        \p destination (MoveTextureFile) and points the maps at the copies.
+    ///
+    /// Images are found as GetBitmapPath finds them, \p source (when not empty) serving as
+    /// one more search folder. A relative \p destination and the maps' new names are relative
+    /// to the folder of \p options' destination file when it names one; otherwise the names
+    /// are relative to \p destination. Backslashes in \p destination count as separators.
+    /// \return whether every image named by a map was found and copied.
     bool MoveTextures(const CXTString& source, const CXTString& destination,
                       CSceneExportOptions* options);
     /// \}
@@ -565,13 +631,26 @@ protected:
     ///        materials, the object operations of the import flags' low byte, sorted
     ///        children.
     void CheckoutNode(CSceneImportOptions& options);
-    /// \brief Copies the file \p file into \p destination under the name returned in
-    ///        \p newName (unique among the export's texture names with _ExportRenameTextures).
+    /// \brief Copies the file \p file into the folder \p destination (created when missing)
+    ///        under the name returned in \p newName, logging "Copying texture %s to %s".
+    ///
+    /// A file of that name in \p destination is never replaced unless this export placed it
+    /// (it is in \p options' used texture names): a different file takes a free name
+    /// instead, a file with the same bytes is reused. With _ExportRenameTextures a name that
+    /// another texture of this export placed is not reused either. The copy is written to a
+    /// temporary file renamed into place.
     /// \return false, with "Can't move texture %s" logged, when the copy fails.
     bool MoveTextureFile(const CXTString& file, const CXTString& destination, CXTString& newName,
                          CSceneExportOptions* options);
     /// \brief Drops this scene's reference to the parser information (see CParserSceneInfo).
     void ReleaseParserInfo();
+    /// \brief The frame the children of \p node live in at the current tick: the product of
+    ///        the object-local matrices of \p node and its ancestors below the root (no pivot:
+    ///        a pivot moves only the node's own object). The identity for null and the root.
+    C4x4TMatrix<float> GetChildFrame(const C3DSceneNode* node) const;
+    /// \brief Empties \p objects and appends the geometric objects of \p start's subtree (the
+    ///        start included; null: the whole scene), each shared object once.
+    void GetGeomObjects(C3DSceneNode* start, CXArray<C3DGeomObject*>& objects) const;
 
 private:
     void ShareParserInfo(const C3DScene* source);
