@@ -16,6 +16,7 @@
 #include <3dzan/scene/scene.h>
 #include <3dzan/scene/sceneoptions.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <map>
 #include <set>
@@ -167,6 +168,9 @@ void C3DScene::CheckoutNode(CSceneImportOptions& options)
         CXArray<C3DSceneNode*> nodes;
         const int count = GetNodesByType(nullptr, _ObjectKindGeometric, nodes, true);
         CXCriticalSection lock;
+        // Invalid faces are reported after the loop, object by object, so that the log reads
+        // the same whatever the thread count.
+        std::vector<std::vector<int>> invalidFaces(size_t(std::max(count, 0)));
         const unsigned operations = options.m_Flags & 0xFF;
         ZanParallelFor(
             count,
@@ -178,7 +182,7 @@ void C3DScene::CheckoutNode(CSceneImportOptions& options)
                     return;
                 const C3DFaceList* faces = object->GetFaceList();
                 const int pointNbr = object->GetPointNbr();
-                std::vector<int> invalid;
+                std::vector<int>& invalid = invalidFaces[size_t(index)];
                 std::set<unsigned> used;
                 if (faces)
                 {
@@ -205,10 +209,6 @@ void C3DScene::CheckoutNode(CSceneImportOptions& options)
                 {
                     CXSingleLock guard(&lock, true);
                     materialIDs.insert(used.begin(), used.end());
-                    const CXTString invalidText = CXTString::FromId(kStrInvalidFaceIndex);
-                    for (int face : invalid)
-                        options.AddLogInfo(_IoLevelWarning, "%s: %s (face %d)",
-                                           invalidText.c_str(), node->GetName().c_str(), face);
                 }
                 if (operations & _ImportWeld)
                     object->Weld3DPoints(0.0, true);
@@ -220,6 +220,12 @@ void C3DScene::CheckoutNode(CSceneImportOptions& options)
                     object->Triangulate(_ChannelAll, _FACE_PROPERTIES(0), true);
             },
             OMPGetMaxThreadCount(), 1);
+
+        const CXTString invalidText = CXTString::FromId(kStrInvalidFaceIndex);
+        for (int index = 0; index < count; ++index)
+            for (int face : invalidFaces[size_t(index)])
+                options.AddLogInfo(_IoLevelWarning, "%s: %s (face %d)", invalidText.c_str(),
+                                   nodes[index]->GetName().c_str(), face);
 
         // No face may refer to a material the table lacks.
         for (unsigned id : materialIDs)

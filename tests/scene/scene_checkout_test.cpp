@@ -240,6 +240,10 @@ TEST(SceneCheckout, TheThreadCountDoesNotChangeTheResult)
     broken->GetFaceList()->AddFace(outside, 3);
     broken->GetFaceList()->SetFaceFlags(1, _FaceInvalid, true); // so that it archives
     AddNode(*source, nullptr, "", broken);
+    C3DObject* other = MakeQuad(41);
+    other->GetFaceList()->AddFace(outside, 3);
+    other->GetFaceList()->SetFaceFlags(1, _FaceInvalid, true);
+    AddNode(*source, nullptr, "", other);
     const std::vector<uint8_t> bytes = SceneBytes(*source);
 
     auto run = [&](int threads, CSceneImportOptions& options)
@@ -257,4 +261,19 @@ TEST(SceneCheckout, TheThreadCountDoesNotChangeTheResult)
     EXPECT_EQ(run(2, two), serial);
     EXPECT_NE(serial, bytes);
     EXPECT_EQ(one.GetLogText(), two.GetLogText());
+}
+
+TEST(SceneCheckout, ScenesWithoutNodesAreLeftAlone)
+{
+    ScenePtr scene(C3DScene::Create());
+    scene->RemoveAllNodes(); // not even a root
+    CSceneImportOptions options(0xFFFFFF & ~unsigned(_ImportNoCheckout));
+    scene->CheckoutImport(options);
+    EXPECT_EQ(scene->GetRoot(), nullptr);
+    EXPECT_EQ(scene->GetMaterialNumber(), 0u);
+
+    zantest::CTempConfigDir config; // the export logs its time
+    pipetest::CExportRun run(*scene, 0);
+    EXPECT_FALSE(run.Run());
+    EXPECT_TRUE(HasLog(run.Options(), "The scene have no object to save."));
 }
