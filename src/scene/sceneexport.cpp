@@ -230,10 +230,11 @@ bool C3DScene::InitExport(CSceneExportOptions& options, C3DScene* scene)
         [&](C3DSceneNode* node, C3DGeomObject*)
         {
             const unsigned kind = node->GetObjectKindOf();
-            const bool remove = (kind == _ObjectKindPolygonal && (flags & _ExportRemovePolygonal)) ||
-                                (kind == _ObjectKindCurve && (flags & _ExportRemoveCurves)) ||
-                                (kind == _ObjectKindPatch && (flags & _ExportRemovePatches)) ||
-                                (node->IsFlagSet(_NodeHidden) && !(flags & _ExportHidden));
+            const bool remove =
+                (kind == _ObjectKindPolygonal && (flags & _ExportRemovePolygonal)) ||
+                (kind == _ObjectKindCurve && (flags & _ExportRemoveCurves)) ||
+                (kind == _ObjectKindPatch && (flags & _ExportRemovePatches)) ||
+                (node->IsFlagSet(_NodeHidden) && !(flags & _ExportHidden));
             if (remove)
                 LogId(options, _IoLevelInfo, kStrRemovingObject, node->GetName().c_str());
             return remove;
@@ -310,16 +311,17 @@ bool C3DScene::InitExport(CSceneExportOptions& options, C3DScene* scene)
         LogId(options, _IoLevelInfo, kStrCreatingUV);
 
     if (flags & (_ExportTriangulate | _ExportQuadrangulate))
-        ForEachGeomObject(
-            *scene,
-            [&](C3DSceneNode* node, C3DGeomObject* object)
-            {
-                const bool changed = (flags & _ExportTriangulate)
-                                         ? object->Triangulate(_ChannelAll, _FACE_PROPERTIES(0), true)
-                                         : object->Quadrangulate();
-                if (changed)
-                    LogId(options, _IoLevelInfo, kStrTriangulating, node->GetName().c_str());
-            });
+        ForEachGeomObject(*scene,
+                          [&](C3DSceneNode* node, C3DGeomObject* object)
+                          {
+                              const bool changed =
+                                  (flags & _ExportTriangulate)
+                                      ? object->Triangulate(_ChannelAll, _FACE_PROPERTIES(0), true)
+                                      : object->Quadrangulate();
+                              if (changed)
+                                  LogId(options, _IoLevelInfo, kStrTriangulating,
+                                        node->GetName().c_str());
+                          });
 
     if (scene->OrientScene(_UP_AXIS_MODE(options.m_OrientationMode), false))
         LogId(options, _IoLevelInfo, kStrOrientation);
@@ -327,15 +329,15 @@ bool C3DScene::InitExport(CSceneExportOptions& options, C3DScene* scene)
         LogId(options, _IoLevelInfo, kStrSwapCoordinates);
 
     if (!(flags & _ExportKeepChannels))
-        ForEachGeomObject(
-            *scene,
-            [&](C3DSceneNode* node, C3DGeomObject* object)
-            {
-                const unsigned before = object->GetChecksum(kChecksumWithChannels);
-                if (object->GlobalizeChannels(scene, true) != kZanNone &&
-                    object->GetChecksum(kChecksumWithChannels) != before)
-                    LogId(options, _IoLevelInfo, kStrUnifyingUV, node->GetName().c_str());
-            });
+        ForEachGeomObject(*scene,
+                          [&](C3DSceneNode* node, C3DGeomObject* object)
+                          {
+                              const unsigned before = object->GetChecksum(kChecksumWithChannels);
+                              if (object->GlobalizeChannels(scene, true) != kZanNone &&
+                                  object->GetChecksum(kChecksumWithChannels) != before)
+                                  LogId(options, _IoLevelInfo, kStrUnifyingUV,
+                                        node->GetName().c_str());
+                          });
 
     if (flags & _ExportConcatenate)
     {

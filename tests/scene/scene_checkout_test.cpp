@@ -166,8 +166,14 @@ TEST(SceneCheckout, LowByteFlagsRunTheObjectOperations)
     auto makeMesh = []
     {
         return FillMesh(new C3DObject,
-                        {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1, 0, 0}, {2, 0, 0},
-                         {2, 1, 0}, {1, 1, 0}},
+                        {{0, 0, 0},
+                         {1, 0, 0},
+                         {1, 1, 0},
+                         {0, 1, 0},
+                         {1, 0, 0},
+                         {2, 0, 0},
+                         {2, 1, 0},
+                         {1, 1, 0}},
                         {0, 1, 2, 3, 4, 5, 6, 7}, {4, 4});
     };
     {
@@ -254,8 +260,8 @@ TEST(SceneCheckout, TheThreadCountDoesNotChangeTheResult)
         scene->CheckoutImport(options);
         return SceneBytes(*scene);
     };
-    const unsigned flags = _ImportWeld | _ImportMergeCoplanar | _ImportUnifyNormals |
-                           _ImportTriangulate;
+    const unsigned flags =
+        _ImportWeld | _ImportMergeCoplanar | _ImportUnifyNormals | _ImportTriangulate;
     CSceneImportOptions one(flags), two(flags);
     const std::vector<uint8_t> serial = run(1, one);
     EXPECT_EQ(run(2, two), serial);

@@ -61,8 +61,7 @@ TEST(SceneExport, RemovalPassFollowsKindsAndVisibility)
         EXPECT_NE(FindNode(*copy, "Mesh"), nullptr);
         EXPECT_NE(FindNode(*copy, "Light"), nullptr) << "only geometric nodes are filtered";
         for (const char* name : {"Curve", "Patch", "Hidden"})
-            EXPECT_TRUE(HasLog(run.Options(), std::string("Removing object ") + name,
-                               _IoLevelInfo))
+            EXPECT_TRUE(HasLog(run.Options(), std::string("Removing object ") + name, _IoLevelInfo))
                 << name;
         EXPECT_TRUE(run.Options().m_Flags & _ExportRemoved);
     }
@@ -205,7 +204,7 @@ TEST(SceneExport, TriangulationSplitsAllFacesOrOnlyLargeOnes)
 TEST(SceneExport, ObjectsBeyondTheLimitsAreLeftOutWithAWarning)
 {
     ScenePtr scene(C3DScene::Create());
-    AddGrid(*scene, nullptr, "Big", 15, 10);  // 150 faces, 176 points
+    AddGrid(*scene, nullptr, "Big", 15, 10); // 150 faces, 176 points
     AddGrid(*scene, nullptr, "Small", 5, 5); // 25 faces, 36 points
     {
         CExportRun run(*scene, 0);
@@ -283,9 +282,9 @@ TEST(SceneExport, AllFlagsTogetherStillLeaveTheSceneAsItWas)
     scene->CreateNewMaterial(40);
     scene->SetUnit(_UnitMillimeter);
     scene->SetScaleFactor(2.0);
-    for (unsigned flags : {0xFFFFFFFFu & ~unsigned(_ExportRemovePolygonal), 0x00FFF7F0u,
-                           unsigned(_ExportPatchSubdivided | _ExportTriangulate |
-                                    _ExportForceNameRules)})
+    for (unsigned flags :
+         {0xFFFFFFFFu & ~unsigned(_ExportRemovePolygonal), 0x00FFF7F0u,
+          unsigned(_ExportPatchSubdivided | _ExportTriangulate | _ExportForceNameRules)})
     {
         CExportRun run(*scene, flags);
         run.Options().m_Unit = _UnitMeter;

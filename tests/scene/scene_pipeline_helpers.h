@@ -50,8 +50,8 @@ OBJECT* FillMesh(OBJECT* object, const std::vector<P3>& points, const std::vecto
 /// A unit quad in the z = 0 plane, of material \p material.
 inline C3DObject* MakeQuad(unsigned material = 0)
 {
-    return FillMesh(new C3DObject, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {0, 1, 2, 3},
-                    {4}, material);
+    return FillMesh(new C3DObject, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {0, 1, 2, 3}, {4},
+                    material);
 }
 
 /// A cube of six quadrangles as a patch control mesh.
@@ -166,7 +166,8 @@ public:
         EXPECT_EQ(m_Options.m_ExportScene, nullptr);
         if (m_Ran)
         {
-            EXPECT_TRUE(SameBytes(SceneBytes(m_Scene), m_Before)) << "releasing the export changed the scene";
+            EXPECT_TRUE(SameBytes(SceneBytes(m_Scene), m_Before))
+                << "releasing the export changed the scene";
         }
     }
     CExportRun(const CExportRun&) = delete;
@@ -180,7 +181,8 @@ public:
         m_Before = SceneBytes(m_Scene);
         m_Ran = true;
         const bool result = m_Scene.InitExport(m_Options);
-        EXPECT_TRUE(SameBytes(SceneBytes(m_Scene), m_Before)) << "the export changed the caller's scene";
+        EXPECT_TRUE(SameBytes(SceneBytes(m_Scene), m_Before))
+            << "the export changed the caller's scene";
         return result;
     }
     CSceneExportOptions& Options() { return m_Options; }

@@ -43,8 +43,8 @@ P3 WorldPoint(C3DSceneNode* node, int point = 0)
     for (int axis = 0; axis < 3; ++axis)
         if (!(std::fabs(a[axis] - b[axis]) <= tolerance))
             return ::testing::AssertionFailure()
-                   << "(" << a[0] << ", " << a[1] << ", " << a[2] << ") is not ("
-                   << b[0] << ", " << b[1] << ", " << b[2] << ")";
+                   << "(" << a[0] << ", " << a[1] << ", " << a[2] << ") is not (" << b[0] << ", "
+                   << b[1] << ", " << b[2] << ")";
     return ::testing::AssertionSuccess();
 }
 
@@ -243,8 +243,7 @@ TEST(ScenePipelinePending, GroupsAreRemovedOrMadeForChildren)
         C3DSceneNode* copyChild = FindNode(*run.Copy(), "Child");
         ASSERT_TRUE(copyParent && copyChild);
         EXPECT_EQ(run.Copy()->GetChildNode(copyParent), nullptr) << "meshes become leaves";
-        EXPECT_EQ(run.Copy()->GetParent(copyChild)->GetObjectKindOf(),
-                  unsigned(_ObjectKindGroup));
+        EXPECT_EQ(run.Copy()->GetParent(copyChild)->GetObjectKindOf(), unsigned(_ObjectKindGroup));
     }
 }
 
@@ -277,6 +276,6 @@ TEST(ScenePipelinePending, UnitRatiosBeyondHalfAPercentScaleTheCopy)
         ASSERT_TRUE(run.Run());
         const float expected = scale > 1.005 ? float(scale) : 1.0f;
         EXPECT_TRUE(Near(WorldPoint(FindNode(*run.Copy(), "Quad")),
-                   P3(1 * expected, 2 * expected, 3 * expected), 1e-5f));
+                         P3(1 * expected, 2 * expected, 3 * expected), 1e-5f));
     }
 }
