@@ -56,8 +56,7 @@ CXTString GetUniqueName(const CXTString& name, const CHashTable<CXTString>& used
         const std::string suffix = "_" + std::to_string(n);
         if (maxLength && suffix.size() > limit)
             return CXTString();
-        CXTString candidate =
-            CutUtf8(name, maxLength ? limit - suffix.size() : std::string::npos);
+        CXTString candidate = CutUtf8(name, maxLength ? limit - suffix.size() : std::string::npos);
         candidate += suffix.c_str();
         if (!used.Find(candidate))
             return candidate;
