@@ -338,3 +338,15 @@ public:
         return this->m_Values[pos];
     }
 };
+
+/// \brief \p name made unique among the names of \p used and no longer than \p maxLength
+///        bytes (0: no limit).
+///
+/// The name is first cut to the limit, never inside a UTF-8 sequence. When the cut name is
+/// already in \p used, a suffix "_1", "_2", ... is put after the longest head of the name that
+/// leaves room for it, and the first candidate not in \p used is taken. Candidates differ by
+/// their suffix, so one of the first GetCount() + 1 is free: the search is bounded. \p used is
+/// not changed; the caller adds the name it keeps.
+/// \return the unique name; empty when no suffix fits within \p maxLength.
+ZAN_API CXTString GetUniqueName(const CXTString& name, const CHashTable<CXTString>& used,
+                                unsigned maxLength = 0);

@@ -496,12 +496,29 @@ public:
     ///        invalid faces, missing materials, welding, merging, orientation,
     ///        triangulation), bakes the transformations, concatenates, generates texture
     ///        coordinates, splits seams and names the unnamed materials.
+    ///
+    /// With _ImportNoCheckout nothing is done. Each step logs its line in \p options; the
+    /// time taken goes to the log file.
     void CheckoutImport(CSceneImportOptions& options);
     /// \brief Prepares \p scene, the working copy of an export, as the export flags ask
-    ///        (_EXPORT_FLAGS). \return false when nothing is left to save.
+    ///        (_EXPORT_FLAGS), logging each change in \p options.
+    ///
+    /// Name rules (CSceneExportOptions::m_ObjectNameRule and m_MaterialNameRule, see
+    /// _NAME_RULE_FLAGS): an empty node name becomes "Unnamed object" with _NameRuleDefault;
+    /// _NameRuleIdentifier keeps ASCII letters, digits and '_' and turns any other character
+    /// into one '_'; otherwise _NameRuleSpaces turns spaces into '_'. Each name is then made
+    /// unique among the names of its kind already produced, within the length limit
+    /// (GetUniqueName).
+    /// \return false when nothing is left to save (or \p scene is null).
     static bool InitExport(CSceneExportOptions& options, C3DScene* scene);
     /// \brief Builds the working copy of this scene, prepares it (static InitExport) and
     ///        records it in \p options. This scene is never modified.
+    ///
+    /// The copy holds copies of every node (the root's keys and custom data included), of the
+    /// objects (nodes sharing an object share its copy), of the whole material table, of the
+    /// settings and of the current time. A working copy already recorded in \p options is
+    /// released first. The copy is recorded even when the preparation answers false, for
+    /// ReleaseExport to release.
     /// \return the static InitExport's answer; false, with no copy recorded, when the copy
     ///         cannot be made.
     bool InitExport(CSceneExportOptions& options);
