@@ -28,6 +28,7 @@
 #include <3dzan/scene/geomobject.h>
 #include <3dzan/scene/scene.h>
 
+#include "graphuse.h"
 #include "facegeometry.h"
 #include "normalweights.h"
 
@@ -379,28 +380,6 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
     flush();
 }
 
-// A user of a face list's point-to-face graph for the length of one computation.
-class CPointGraphUse
-{
-public:
-    CPointGraphUse(CFaceList& faces, const CGeomInfo* geom)
-        : m_Faces(faces), m_Held(faces.InitPointToFaceGraph(geom))
-    {
-    }
-    ~CPointGraphUse()
-    {
-        if (m_Held)
-            m_Faces.DeletePointToFaceGraph();
-    }
-    CPointGraphUse(const CPointGraphUse&) = delete;
-    CPointGraphUse& operator=(const CPointGraphUse&) = delete;
-    bool IsHeld() const { return m_Held; }
-
-private:
-    CFaceList& m_Faces;
-    bool m_Held;
-};
-
 // The unit normal of face \p f of \p faces, (1, 0, 0) when it has none.
 void FaceUnitNormal(const zan_detail::CPositionView& points, const CFaceList& faces, unsigned f,
                     float unit[3])
@@ -611,7 +590,7 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             if (auto* faceNormals = dynamic_cast<CFaceNormalChannel*>(channels->GetFaceNormalChannel()))
                 faceNormals->InitNormals(geom);
 
-        auto graphUse = std::make_unique<CPointGraphUse>(*faces, geom);
+        auto graphUse = std::make_unique<zan_detail::CFaceGraphUse>(*faces, geom);
         const CFaceStorage* graph = faces->GetPointToFaceGraph();
         if (!graphUse->IsHeld() || !graph)
             return false;
@@ -823,11 +802,11 @@ bool CSpecNormalChannel::GenerateNormals(const CGeomInfo* geom, unsigned flags, 
 
         const zan_detail::CPositionView points = positions->GetPointView();
         const size_t pointNbr = points.GetCount();
-        std::unique_ptr<CPointGraphUse> graphUse;
+        std::unique_ptr<zan_detail::CFaceGraphUse> graphUse;
         std::vector<int> pointNormal; // normal shared by every corner of a point, -1 for none
         if (flags & _GenerateShare)
         {
-            graphUse = std::make_unique<CPointGraphUse>(*faces, geom);
+            graphUse = std::make_unique<zan_detail::CFaceGraphUse>(*faces, geom);
             pointNormal.assign(pointNbr, -1);
         }
         const bool hasGraph = faces->GetPointToFaceGraph() != nullptr;
@@ -1029,7 +1008,7 @@ unsigned CSpecNormalChannel::InitNormalBreakFlag(const CGeomInfo* geom, double a
     if (reset)
         for (size_t p = 0; p < points.GetCount(); ++p)
             points[p].SetFlags(_PointNormalBreak, false);
-    CPointGraphUse graphUse(*faces, geom);
+    zan_detail::CFaceGraphUse graphUse(*faces, geom);
     if (!graphUse.IsHeld())
         return 0;
     unsigned breaking = 0;

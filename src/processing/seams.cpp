@@ -14,6 +14,8 @@
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/scene/geomobject.h>
 
+#include "graphuse.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -112,27 +114,6 @@ struct CPointCopy
     int m_Point;
     std::vector<int> m_Faces;
 };
-
-class CPointGraphHold
-{
-public:
-    CPointGraphHold(CFaceList& faces, const CGeomInfo* geom)
-        : m_Faces(faces), m_Held(faces.InitPointToFaceGraph(geom))
-    {
-    }
-    ~CPointGraphHold()
-    {
-        if (m_Held)
-            m_Faces.DeletePointToFaceGraph();
-    }
-    CPointGraphHold(const CPointGraphHold&) = delete;
-    CPointGraphHold& operator=(const CPointGraphHold&) = delete;
-    bool IsHeld() const { return m_Held; }
-
-private:
-    CFaceList& m_Faces;
-    bool m_Held;
-};
 } // namespace
 
 unsigned CUVWChannel::InitShareUVFlag(const CGeomInfo* geom, double tolerance, bool reset) const
@@ -150,7 +131,7 @@ bool C3DGeomObject::DisconnectBorderFaces(unsigned channelTypes, unsigned, unsig
     if (IsEmptyObject() || !m_PointList || !m_FaceList || !m_Channels)
         return false;
     CGeomInfo geom(this);
-    CPointGraphHold graph(*m_FaceList, &geom);
+    zan_detail::CFaceGraphUse graph(*m_FaceList, &geom);
     if (!graph.IsHeld())
         return false;
     m_PointList->SetPointsFlags(kSeamMarks, false);

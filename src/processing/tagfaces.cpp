@@ -11,39 +11,14 @@
 #include <3dzan/geometry/topology.h>
 #include <3dzan/scene/geomobject.h>
 
+#include "graphuse.h"
+
 #include <vector>
 
 namespace
 {
 constexpr unsigned kUnusable = _FaceInvalid | _FaceExcluded;
 constexpr int kRefused = -1; // an entry the tagger set to 0xFFFFFFFF
-
-// Holds one use of a face list's graph for the length of a walk.
-class CGraphUse
-{
-public:
-    CGraphUse(CFaceList& faces, const CGeomInfo* geom, bool edges) : m_Faces(faces), m_Edges(edges)
-    {
-        m_Held = edges ? faces.InitEdgeToFaceGraph(geom) : faces.InitPointToFaceGraph(geom);
-    }
-    ~CGraphUse()
-    {
-        if (!m_Held)
-            return;
-        if (m_Edges)
-            m_Faces.DeleteEdgeToFaceGraph();
-        else
-            m_Faces.DeletePointToFaceGraph();
-    }
-    CGraphUse(const CGraphUse&) = delete;
-    CGraphUse& operator=(const CGraphUse&) = delete;
-    bool IsHeld() const { return m_Held; }
-
-private:
-    CFaceList& m_Faces;
-    bool m_Edges;
-    bool m_Held = false;
-};
 } // namespace
 
 // ---------------------------------------------------------------- CFaceTagger
@@ -80,7 +55,7 @@ unsigned CFaceList::TagFaces(CGeomInfo* geom, CFaceTagger& tagger, bool byEdges)
     tagger.m_Faces = this;
     if (!tagger.InitProcess(geom))
         return 0;
-    CGraphUse graph(*this, geom, byEdges);
+    zan_detail::CFaceGraphUse graph(*this, geom, byEdges);
     if (!graph.IsHeld())
         return 0;
 

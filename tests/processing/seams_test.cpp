@@ -2,6 +2,8 @@
 // of every face must show the same position and the same value in every channel before and
 // after, and afterwards every point carries one value per channel. The walk is checked by
 // its group counts, by taggers that refuse neighbours, and through explode.
+#include "processing/polyops_mesh.h"
+
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/facetagger.h>
@@ -20,27 +22,13 @@
 
 namespace
 {
-struct CRelease
-{
-    void operator()(C3DBaseObject* object) const { object->Delete(); }
-};
-using ObjectPtr = std::unique_ptr<C3DObject, CRelease>;
+using ObjectPtr = polytest::MeshPtr;
 using Value = std::array<double, 4>;
 
 ObjectPtr MakeObject(const std::vector<std::array<float, 3>>& points,
                      const std::vector<std::vector<int>>& faces)
 {
-    ObjectPtr object(new C3DObject);
-    auto* list = C3DPointList::Create();
-    list->SetSize(int(points.size()));
-    for (size_t i = 0; i < points.size(); ++i)
-        (*list)[int(i)].Set(points[i][0], points[i][1], points[i][2]);
-    auto* faceList = C3DFaceList::Create();
-    for (const auto& face : faces)
-        EXPECT_NE(faceList->AddFace(face.data(), unsigned(face.size())), kZanNone);
-    object->SetPointList(list, true);
-    object->SetFaceList(faceList, true);
-    return object;
+    return polytest::MakeMesh(points, faces);
 }
 
 // A unit cube of 8 points and 6 outward quads.

@@ -5,12 +5,15 @@
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/pointlist.h>
+#include "processing/polyops_mesh.h"
+
 #include <3dzan/materials/materials.h>
 #include <3dzan/scene/geomobject.h>
 #include <3dzan/scene/scene.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
@@ -19,30 +22,16 @@
 
 namespace
 {
-struct CRelease
-{
-    void operator()(C3DBaseObject* object) const { object->Delete(); }
-};
-using ObjectPtr = std::unique_ptr<C3DObject, CRelease>;
-using Point3 = std::array<float, 3>;
+using ObjectPtr = polytest::MeshPtr;
+using polytest::Point3;
 
+// An object of \p points and \p faces; face f gets material \p materials[f], 1 when not listed.
 ObjectPtr MakeObject(const std::vector<Point3>& points, const std::vector<std::vector<int>>& faces,
                      const std::vector<unsigned>& materials = {})
 {
-    ObjectPtr object(new C3DObject);
-    auto* list = C3DPointList::Create();
-    list->SetSize(int(points.size()));
-    for (size_t i = 0; i < points.size(); ++i)
-        (*list)[int(i)].Set(points[i][0], points[i][1], points[i][2]);
-    auto* faceList = C3DFaceList::Create();
-    for (size_t f = 0; f < faces.size(); ++f)
-    {
-        faceList->AddFace(faces[f].data(), unsigned(faces[f].size()));
-        faceList->SetFaceMaterial(unsigned(f), f < materials.size() ? materials[f] : 1);
-    }
-    object->SetPointList(list, true);
-    object->SetFaceList(faceList, true);
-    return object;
+    std::vector<unsigned> all(faces.size(), 1);
+    std::copy_n(materials.begin(), std::min(materials.size(), all.size()), all.begin());
+    return polytest::MakeMesh(points, faces, false, all);
 }
 
 // One triangle per point triple, so that each listed point is a corner of its own.
