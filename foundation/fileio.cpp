@@ -137,7 +137,7 @@ IoShowDialog CFileParser::MustShowDialog()
     return m_FileIo->IsFlagSet(_FileParserShowDialog) ? _IoShowDialogYes : _IoShowDialogIfAsked;
 }
 
-void CFileParser::LoadDefaultOptions(CIoOptions*) {}
+void CFileParser::FillDefaultOptions(CIoOptions*) {}
 
 void CFileParser::SetIoError(int result, unsigned level)
 {

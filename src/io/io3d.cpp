@@ -51,10 +51,12 @@ IoShowDialog C3DParser::MustShowDialog()
     return CFileParser::MustShowDialog();
 }
 
-void C3DParser::LoadDefaultOptions(CIoOptions* options)
+void C3DParser::FillDefaultOptions(CIoOptions* options)
 {
     if (auto* import = dynamic_cast<CSceneImportOptions*>(options))
         LoadDefaultOptions(import);
+    else if (auto* save = dynamic_cast<CSceneExportOptions*>(options))
+        SaveDefaultOptions(save);
 }
 
 void C3DParser::LoadDefaultOptions(CSceneImportOptions*) {}

@@ -841,7 +841,7 @@ TEST_F(IoPlugins, LoadFindParseAndFree)
         EXPECT_EQ(parser->GetClass(), kTestPluginClass);
         // The plug-in's own code answers through the base class.
         CIoOptions options(true);
-        parser->LoadDefaultOptions(&options);
+        parser->FillDefaultOptions(&options);
         EXPECT_EQ(options.GetCustomData().GetUInt(ZanTag("ZTST")), 1u);
         ASSERT_EQ(options.GetLogCount(), 1);
         unsigned level = 0;
@@ -888,7 +888,7 @@ TEST_F(IoPlugins, ParserKeepsItsPluginLoaded)
     EXPECT_FALSE(fileExists(dir.File("exit.txt").c_str()));
     EXPECT_TRUE(IsMapped("test_format_plugin.so"));
     CIoOptions options(false);
-    parser->LoadDefaultOptions(&options);
+    parser->FillDefaultOptions(&options);
     EXPECT_EQ(options.GetCustomData().GetUInt(ZanTag("ZTST")), 2u); // writing
     io.reset();
     EXPECT_EQ(zantest::ReadFileText(dir.File("exit.txt")), "test_format_plugin exit\n");

@@ -17,7 +17,7 @@ class CTestParser : public CFileParser
 public:
     explicit CTestParser(CFileIo* io) : CFileParser(io) {}
 
-    void LoadDefaultOptions(CIoOptions* options) override
+    void FillDefaultOptions(CIoOptions* options) override
     {
         if (!options)
             return;

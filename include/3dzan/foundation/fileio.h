@@ -165,7 +165,7 @@ public:
     ///        operation's flags: silent gives No, "always show" gives Yes, else IfAsked.
     virtual IoShowDialog MustShowDialog();
     /// \brief Fills \p options with the format's defaults; the base does nothing.
-    virtual void LoadDefaultOptions(CIoOptions* options);
+    virtual void FillDefaultOptions(CIoOptions* options);
 
     /// \brief Sets the operation's result (`CFileIo::SetIoError`).
     void SetIoError(int result, unsigned level);

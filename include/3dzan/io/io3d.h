@@ -74,9 +74,9 @@ public:
     /// \brief Frees parser data this format left on a scene. The base has none: false.
     virtual bool ReleaseParser(bool import, void* parserData);
 
-    /// \brief The CFileParser entry, forwarded to the scene overload when \p options are
-    ///        import options.
-    void LoadDefaultOptions(CIoOptions* options) override;
+    /// \brief The foundation's entry, forwarded to LoadDefaultOptions or SaveDefaultOptions
+    ///        by the kind of \p options.
+    void FillDefaultOptions(CIoOptions* options) override;
 
 private:
     C3DScene* m_Scene = nullptr;
