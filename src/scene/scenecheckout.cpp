@@ -196,14 +196,16 @@ void C3DScene::CheckoutNode(CSceneImportOptions& options)
                                     break;
                                 }
                         });
+                    // Runs of faces share their material: the set sees each run once.
+                    unsigned lastFront = kZanNone, lastBack = kZanNone;
                     for (int face = 0; face < faces->GetSize(); ++face)
                     {
                         const unsigned front = faces->GetFaceMaterial(unsigned(face));
                         const unsigned back = faces->GetBackFaceMaterial(unsigned(face));
-                        if (front != kZanNone)
-                            used.insert(front);
-                        if (back != kZanNone)
-                            used.insert(back);
+                        if (front != kZanNone && front != lastFront)
+                            used.insert(lastFront = front);
+                        if (back != kZanNone && back != lastBack)
+                            used.insert(lastBack = back);
                     }
                 }
                 {
