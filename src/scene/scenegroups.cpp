@@ -100,17 +100,39 @@ void C3DScene::RemoveGroups()
     // Parents before children: a group's children, inner groups among them, take its place
     // in order before the inner groups are opened in turn.
     for (C3DSceneNode* group : groups)
+        DissolveNode(group);
+}
+
+void C3DScene::DissolveNode(C3DSceneNode* node)
+{
+    CTreeNode* up = node->GetParent();
+    CTreeNode* after = node;
+    while (CTreeNode* child = node->GetChild())
     {
-        CTreeNode* up = group->GetParent();
-        CTreeNode* after = group;
-        while (CTreeNode* child = group->GetChild())
-        {
-            MergeMatrixKeyframes(group, static_cast<C3DSceneNode*>(child));
-            MoveNode(child, up, after);
-            after = child;
-        }
-        CTree::DeleteNode(group);
+        MergeMatrixKeyframes(node, static_cast<C3DSceneNode*>(child));
+        MoveNode(child, up, after);
+        after = child;
     }
+    CTree::DeleteNode(node);
+}
+
+bool C3DScene::DeleteNodes(C3DSceneNode* start, const C3DFilter* filter)
+{
+    C3DSceneNode* root = GetRoot();
+    if (!root || (start && !HasNode(start)))
+        return true;
+    // The nodes are chosen before any moves: a child lifted out of a deleted node is still
+    // deleted when the filter chose it, and kept otherwise.
+    std::vector<C3DSceneNode*> chosen;
+    C3DNodePos pos = GetFirstNode(start, _IterWithStart | _IterSubtree | _IterNoObject);
+    pos.SetFilter(filter);
+    while (pos)
+        if (C3DSceneNode* node = GetNextNode(pos))
+            chosen.push_back(node);
+    for (C3DSceneNode* node : chosen)
+        if (node != root)
+            DissolveNode(node);
+    return true;
 }
 
 bool C3DScene::MakeGroupForChilds(C3DSceneNode* start)

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <numbers>
 
 namespace
@@ -69,6 +71,43 @@ TEST(SceneGroups, RemoveGroupsKeepsEveryFaceInPlace)
     EXPECT_EQ(WorldFaces(*t.scene), before);
     EXPECT_EQ(t.scene->GetParent(t.m), t.scene->GetRoot());
     EXPECT_EQ(t.scene->GetParent(t.n), t.scene->GetRoot());
+}
+
+TEST(SceneGroups, DeleteNodesKeepsTheChildrenOfDeletedNodesInPlace)
+{
+    { // The filter of selected nodes: M and G2 go, their children stay where they were.
+        CNested t;
+        std::vector<WorldFace> kept;
+        for (C3DSceneNode* node : {t.k1, t.k2, t.n}) // K1's subtree holds K3
+        {
+            const auto faces = WorldFaces(*t.scene, node);
+            kept.insert(kept.end(), faces.begin(), faces.end());
+        }
+        std::sort(kept.begin(), kept.end());
+        t.scene->Select(t.m);
+        t.scene->Select(t.g2, _SelectAdd);
+        const C3DFilter selected(0x4);
+        ASSERT_TRUE(t.scene->DeleteNodes(nullptr, &selected));
+        auto after = WorldFaces(*t.scene);
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, kept);
+        EXPECT_EQ(t.scene->GetParent(t.k1), t.g1);
+        EXPECT_EQ(t.scene->GetParent(t.k3), t.k1);
+        EXPECT_EQ(t.scene->GetParent(t.n), t.g1);
+        // K1 and K2 take M's place, in their order, before G2's child N.
+        EXPECT_EQ(t.scene->GetChildNode(t.g1), t.k1);
+        EXPECT_EQ(t.scene->GetRightNode(t.k1), t.k2);
+        EXPECT_EQ(t.scene->GetRightNode(t.k2), t.n);
+    }
+    { // Without a filter the start node and its whole subtree go; the rest stays.
+        CNested t;
+        ASSERT_TRUE(t.scene->DeleteNodes(t.m));
+        EXPECT_EQ(GeomNodeCount(*t.scene), 1);
+        EXPECT_EQ(t.scene->GetChildNode(t.g1), t.g2);
+        ASSERT_TRUE(t.scene->DeleteNodes(nullptr));
+        ASSERT_NE(t.scene->GetRoot(), nullptr);
+        EXPECT_EQ(t.scene->GetChildCount(), 0);
+    }
 }
 
 TEST(SceneGroups, MakeGroupForChildsLeavesGeometricNodesAsLeavesInPlace)

@@ -284,6 +284,11 @@ public:
     void RemoveAllNodes();
     /// \brief Destroys every node, the materials, the custom data and the parser information.
     void RemoveAll();
+    /// \brief Deletes \p start (null: the root's children) and the nodes of its subtree that
+    ///        \p filter accepts (null: every node), keeping their children: each child is
+    ///        given the deleted node's placement (MergeMatrixKeyframes) and takes its place
+    ///        among its siblings. The root itself is never deleted. true.
+    bool DeleteNodes(C3DSceneNode* start, const C3DFilter* filter = nullptr);
     /// \brief Removes group nodes without children; with \p emptyOnly false, also groups with
     ///        one child, whose child moves up to the group's place. Returns the number removed.
     int CleanGroups(bool emptyOnly);
@@ -670,6 +675,9 @@ protected:
     void GetGeomObjects(C3DSceneNode* start, CXArray<C3DGeomObject*>& objects) const;
 
 private:
+    /// \brief Gives the children of \p node its placement, moves them after it among its
+    ///        siblings in their order and deletes \p node.
+    void DissolveNode(C3DSceneNode* node);
     void ShareParserInfo(const C3DScene* source);
     void SetSceneOnBranch(C3DSceneNode* top);
     C3DSceneNode* PreorderPredecessor(C3DSceneNode* node) const;
