@@ -499,6 +499,12 @@ class ZAN_API C3DPointList : public CTypedPointList<C3DTPoint<float>>
     bool InitPointMaterialGraph(const C3DFaceList& faces);
     /// \brief Drops the point-material graph.
     void DeletePointMaterialGraph();
+    /// \brief Gives point flag 0x20000 to every point whose faces (two or more) all lie
+    ///        within \p angle radians (0: 1e-4 degree) of the first one's normal, and clears it
+    ///        on the others (points of no face or of one face, points on a crease).
+    /// \return false, nothing changed, without a face list or when the point-to-face graph
+    ///         cannot be built.
+    bool InitShareCoplanarFacesFlag(const CGeomInfo* geom, double angle);
     /// \brief Gives point flag 0x40000 to every point whose faces use more than one material
     ///        and clears it on the others. \return false, nothing changed, without a graph or
     ///        when the graph was made for another point count.
