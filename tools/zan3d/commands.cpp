@@ -442,8 +442,8 @@ int RunConvert(const CParsedArgs& args, std::FILE* out, std::FILE* err)
         return kExitFailed;
     if (!SaveScene(*scene, output, exportFlags, outSwap, outUp, err))
         return kExitFailed;
-    std::fprintf(out, "Wrote %s: %d points, %d faces.\n", output.c_str(), scene->GetPointNbr(),
-                 scene->GetFaceNbr());
+    std::fprintf(out, "Read %s (%d points, %d faces) and wrote %s.\n", input.c_str(),
+                 scene->GetPointNbr(), scene->GetFaceNbr(), output.c_str());
     return kExitOk;
 }
 
