@@ -104,7 +104,11 @@ def count_obj(path):
     counts = Counts()
     base = os.path.splitext(os.path.basename(path))[0]
     with open(path, "rb") as f:
-        text = decode_text(f.read())
+        data = f.read()
+    if data.startswith(b"\xfe\xff") or data.startswith(b"\xff\xfe"):
+        # OBJ files are ASCII; a reader may decline other encodings.
+        counts.may_refuse("UTF-16 text")
+    text = decode_text(data)
     lines = text.splitlines()
     objects = {}  # name -> set of vertex indices used
     current = base
