@@ -163,7 +163,8 @@ std::string Describe(const CReadOutcome& outcome)
         return std::to_string(outcome.m_Points) + " points, " + std::to_string(outcome.m_Faces) +
                " faces, " + std::to_string(outcome.m_Materials) + " materials";
     return std::string("refused (") + CFileIo::GetIoResultText(outcome.m_Result) +
-           (outcome.m_FirstErrorLine.empty() ? ", nothing logged" : ": " + outcome.m_FirstErrorLine) +
+           (outcome.m_FirstErrorLine.empty() ? ", nothing logged"
+                                             : ": " + outcome.m_FirstErrorLine) +
            ")";
 }
 
@@ -226,11 +227,11 @@ TEST_F(TestModels, CountsMatchTheSecondReader)
         {
             if (!row.MayRefuse())
                 ADD_FAILURE() << row.m_Path << ": expected " << row.m_Points << " points, "
-                              << row.m_Faces << " faces, " << row.m_Materials
-                              << " materials; " << Describe(outcome);
+                              << row.m_Faces << " faces, " << row.m_Materials << " materials; "
+                              << Describe(outcome);
             else if (!IsExplainedRefusal(outcome))
-                ADD_FAILURE() << row.m_Path << ": refused without saying why ("
-                              << Describe(outcome) << ")";
+                ADD_FAILURE() << row.m_Path << ": refused without saying why (" << Describe(outcome)
+                              << ")";
             continue;
         }
         if (outcome.m_Points != row.m_Points || outcome.m_Faces != row.m_Faces ||

@@ -105,8 +105,8 @@ protected:
     fs::path SaveCubes(const std::string& name, float shift = 0.f)
     {
         C3DScene scene;
-        AddOrDelete(scene, CreateCube(C3DTPoint<float>(0.5f + shift, 0.5f, 0.5f), 1, 1, 1, false,
-                                      0, kZanNone));
+        AddOrDelete(scene, CreateCube(C3DTPoint<float>(0.5f + shift, 0.5f, 0.5f), 1, 1, 1, false, 0,
+                                      kZanNone));
         const fs::path path = m_Folder / name;
         EXPECT_TRUE(SaveFile(scene, path));
         return path;
@@ -148,10 +148,10 @@ TEST_F(Zan3DCommand, UsageMistakesExitWithCodeTwoAndOneHint)
     // Help goes to standard output and succeeds; every option convert accepts is documented.
     const CRun help = RunCommand({"convert", "--help"});
     EXPECT_EQ(help.m_Exit, kExitOk);
-    for (const char* option : {"--triangulate", "--quadrangulate", "--global", "--weld",
-                               "--merge-coplanar", "--unify-normals", "--concatenate", "--no-uv",
-                               "--no-normals", "--no-colors", "--hidden", "--generate-uv", "--up",
-                               "--swap"})
+    for (const char* option :
+         {"--triangulate", "--quadrangulate", "--global", "--weld", "--merge-coplanar",
+          "--unify-normals", "--concatenate", "--no-uv", "--no-normals", "--no-colors", "--hidden",
+          "--generate-uv", "--up", "--swap"})
     {
         EXPECT_NE(help.m_Out.find(option), std::string::npos) << option;
         // A documented option is accepted (it fails later, on the missing file, not as usage).
@@ -186,8 +186,7 @@ TEST_F(Zan3DCommand, FailedReadsAndWritesSayWhyInOneLine)
     const CRun bad = RunCommand({"info", garbage.string()});
     EXPECT_EQ(bad.m_Exit, kExitFailed);
     EXPECT_EQ(LineCount(bad.m_Err), 1u) << bad.m_Err;
-    EXPECT_EQ(bad.m_Err.rfind("zan3d: cannot read " + garbage.string() + ": ", 0), 0u)
-        << bad.m_Err;
+    EXPECT_EQ(bad.m_Err.rfind("zan3d: cannot read " + garbage.string() + ": ", 0), 0u) << bad.m_Err;
     EXPECT_GT(bad.m_Err.size(), garbage.string().size() + 22) << bad.m_Err;
 
     // A format nobody reads.
@@ -244,13 +243,13 @@ TEST_F(Zan3DCommand, ConvertAppliesTheRequestedOptionsToTheFileItWrites)
     // A box of six quadrangles from (0, 0, 0) to (1, 2, 3), saved with its size along each
     // axis distinct so that an axis swap shows.
     C3DScene scene;
-    AddOrDelete(scene,
-                CreateCube(C3DTPoint<float>(0.5f, 1.f, 1.5f), 1, 2, 3, false, 0, kZanNone));
+    AddOrDelete(scene, CreateCube(C3DTPoint<float>(0.5f, 1.f, 1.5f), 1, 2, 3, false, 0, kZanNone));
     const fs::path input = m_Folder / "box.3dif";
     ASSERT_TRUE(SaveFile(scene, input));
 
     const fs::path triangles = m_Folder / "triangles.3dif";
-    const CRun convert = RunCommand({"convert", input.string(), triangles.string(), "--triangulate"});
+    const CRun convert =
+        RunCommand({"convert", input.string(), triangles.string(), "--triangulate"});
     ASSERT_EQ(convert.m_Exit, kExitOk) << convert.m_Err;
     C3DScene* read = ReadFile(triangles);
     ASSERT_NE(read, nullptr);
@@ -316,8 +315,7 @@ TEST(Zan3DProgress, BarLineHasTheWidthAndFillOfItsPercentage)
         ASSERT_EQ(line.front(), '[');
         ASSERT_EQ(line[21], ']');
         EXPECT_EQ(std::count(line.begin(), line.begin() + 22, '#'), shown / 5) << line;
-        EXPECT_NE(line.find(std::to_string(shown) + "% Reading scene"), std::string::npos)
-            << line;
+        EXPECT_NE(line.find(std::to_string(shown) + "% Reading scene"), std::string::npos) << line;
     }
     EXPECT_EQ(FormatProgressLine(42, "Reading scene", 10), "[####      ]  42% Reading scene");
 }

@@ -15,10 +15,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -49,8 +49,7 @@ const CFlagOption kFlagOptions[] = {
     {"--triangulate", false, _ExportTriangulate, "write triangles only"},
     {"--quadrangulate", false, _ExportQuadrangulate,
      "split faces of more than four corners into triangles"},
-    {"--global", false, _ExportGlobalCoordinates,
-     "bake the node transformations into the objects"},
+    {"--global", false, _ExportGlobalCoordinates, "bake the node transformations into the objects"},
     {"--concatenate", false, _ExportConcatenate, "write one object for the whole scene"},
     {"--no-uv", false, _ExportNoUVW, "drop texture coordinates"},
     {"--no-normals", false, _ExportNoSpecNormals, "drop the normals the file specified"},
@@ -339,8 +338,8 @@ void PrintTree(C3DScene& scene, std::FILE* out)
             }
         }
         if (object && object->IsInstanciated())
-            line += " (instance: object " + std::to_string(object->GetObjectID()) +
-                    " shared by " + std::to_string(object->GetInstanceNbr()) + " nodes)";
+            line += " (instance: object " + std::to_string(object->GetObjectID()) + " shared by " +
+                    std::to_string(object->GetInstanceNbr()) + " nodes)";
         std::fprintf(out, "%s\n", line.c_str());
     }
 }
@@ -509,8 +508,8 @@ int RunCompare(const CParsedArgs& args, std::FILE* out, std::FILE* err)
                  distance, distance * size, size);
     for (int i = 0; i < 2; ++i)
         std::fprintf(out, "  %s to %s: max %.6g, mean %.6g, rms %.6g over %u samples\n",
-                     i ? "B" : "A", i ? "A" : "B", sides[i].m_Max, sides[i].m_Mean,
-                     sides[i].m_RMS, sides[i].m_SampleNbr);
+                     i ? "B" : "A", i ? "A" : "B", sides[i].m_Max, sides[i].m_Mean, sides[i].m_RMS,
+                     sides[i].m_SampleNbr);
     return kExitOk;
 }
 

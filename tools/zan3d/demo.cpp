@@ -226,11 +226,11 @@ void PrintSummary(C3DScene& scene, std::FILE* out)
     }
     std::fprintf(out, "Materials: %u\n", scene.GetMaterialTable().GetCount());
     std::fprintf(out, "Counts (as drawn): %d points, %d faces\n", scene.GetPointNbr(),
-                scene.GetFaceNbr());
+                 scene.GetFaceNbr());
     C3DTPoint<float> min, max;
     if (scene.GetRoot()->GetBoundingBox(0, min, max, _BoxFaces))
-        std::fprintf(out, "Bounding box: (%.3g, %.3g, %.3g) - (%.3g, %.3g, %.3g)\n", min.m_X, min.m_Y,
-                    min.m_Z, max.m_X, max.m_Y, max.m_Z);
+        std::fprintf(out, "Bounding box: (%.3g, %.3g, %.3g) - (%.3g, %.3g, %.3g)\n", min.m_X,
+                     min.m_Y, min.m_Z, max.m_X, max.m_Y, max.m_Z);
     else
         std::fprintf(out, "Bounding box: none\n");
 }
@@ -245,8 +245,7 @@ int RunDemo(const std::string& path, std::FILE* out, std::FILE* err)
         CXDiskFile file;
         if (!file.Open(path.c_str(), CXDiskFile::modeWrite))
         {
-            std::fprintf(err, "zan3d: cannot create %s: %s\n", path.c_str(),
-                         std::strerror(errno));
+            std::fprintf(err, "zan3d: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
             return kExitFailed;
         }
         CXArchive ar(&file, CXArchive::store);
@@ -273,7 +272,7 @@ int RunDemo(const std::string& path, std::FILE* out, std::FILE* err)
         loaded.Serialize(ar);
     }
     std::fprintf(out, "Archived the demonstration scene to %s (%llu bytes) and read it back.\n\n",
-                path.c_str(), (unsigned long long)size);
+                 path.c_str(), (unsigned long long)size);
     PrintSummary(loaded, out);
 
     const bool same = loaded.GetChildCount() == scene.GetChildCount() &&

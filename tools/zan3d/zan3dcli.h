@@ -13,9 +13,9 @@ class C3DScene;
 /// Exit codes of the command.
 enum _Zan3DExit : int
 {
-    kExitOk = 0,      ///< the command did what was asked
-    kExitFailed = 1,  ///< a file could not be read or written
-    kExitUsage = 2    ///< unknown command or option, missing or extra argument
+    kExitOk = 0,     ///< the command did what was asked
+    kExitFailed = 1, ///< a file could not be read or written
+    kExitUsage = 2   ///< unknown command or option, missing or extra argument
 };
 
 /// Runs one command line (without the program name) and returns its exit code. Normal output
