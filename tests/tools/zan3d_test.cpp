@@ -235,7 +235,24 @@ TEST_F(Zan3DCommand, InfoListsNodesInstancesMaterialsBoxAndUnit)
     EXPECT_NE(out.find("\n    House [mesh]"), std::string::npos) << out;
     EXPECT_NE(out.find("\n      Tree [patch]"), std::string::npos) << out;
     EXPECT_NE(out.find("Unit: m"), std::string::npos) << out;
-    EXPECT_NE(out.find("Bounding box: ("), std::string::npos) << out;
+    // Five geometric nodes: house, neighbour, tree, ball and lamp post. The box spans the
+    // ball (radius 0.6 at (-3, -2, 0.6)) to the far corner of the neighbour (6 + 4 along x,
+    // 3 along y) and the top of the 3-long post standing at height 1.5; the camera and the
+    // light, far from it, stay out.
+    EXPECT_NE(out.find(" faces in 5 objects, 2 materials used"), std::string::npos) << out;
+    const size_t box = out.find("Bounding box: (");
+    ASSERT_NE(box, std::string::npos) << out;
+    float lo[3], hi[3];
+    ASSERT_EQ(std::sscanf(out.c_str() + box, "Bounding box: (%f, %f, %f) - (%f, %f, %f)", &lo[0],
+                          &lo[1], &lo[2], &hi[0], &hi[1], &hi[2]),
+              6)
+        << out;
+    const float expectedLo[3] = {-3.6f, -2.6f, 0.f}, expectedHi[3] = {10.f, 3.f, 3.f};
+    for (int axis = 0; axis < 3; ++axis)
+    {
+        EXPECT_NEAR(lo[axis], expectedLo[axis], 1e-4f) << "axis " << axis;
+        EXPECT_NEAR(hi[axis], expectedHi[axis], 1e-4f) << "axis " << axis;
+    }
 }
 
 TEST_F(Zan3DCommand, ConvertAppliesTheRequestedOptionsToTheFileItWrites)

@@ -307,8 +307,17 @@ std::string ColorText(const CRGBColor& color)
     return text;
 }
 
-void PrintTree(C3DScene& scene, std::FILE* out)
+// Sums over the geometric nodes (a shared object counts once per node that shows it).
+struct CGeometryTotals
 {
+    long m_Nodes = 0;
+    long m_Points = 0;
+    long m_Faces = 0;
+};
+
+CGeometryTotals PrintTree(C3DScene& scene, std::FILE* out)
+{
+    CGeometryTotals totals;
     std::fprintf(out, "Nodes:\n");
     C3DBaseObject* object = nullptr;
     for (C3DNodePos pos = scene.GetFirstNode(0xFFFFFFFF, _IterNoObject); pos;)
@@ -321,6 +330,9 @@ void PrintTree(C3DScene& scene, std::FILE* out)
                            " [" + ObjectKindName(node->GetObjectKindOf()) + "]";
         if (C3DGeomObject* geom = node->GetGeomObject())
         {
+            ++totals.m_Nodes;
+            totals.m_Points += geom->GetPointNbr();
+            totals.m_Faces += geom->GetFaceNbr();
             line += " " + std::to_string(geom->GetPointNbr()) + " points, " +
                     std::to_string(geom->GetFaceNbr()) + " faces";
             CMaterialHashMap used;
@@ -342,6 +354,7 @@ void PrintTree(C3DScene& scene, std::FILE* out)
                     std::to_string(object->GetInstanceNbr()) + " nodes)";
         std::fprintf(out, "%s\n", line.c_str());
     }
+    return totals;
 }
 
 void PrintMaterials(C3DScene& scene, std::FILE* out)
@@ -361,14 +374,16 @@ void PrintMaterials(C3DScene& scene, std::FILE* out)
     }
 }
 
-void PrintTotals(C3DScene& scene, std::FILE* out)
+void PrintTotals(C3DScene& scene, const CGeometryTotals& totals, std::FILE* out)
 {
     CMaterialHashMap used;
     const int materials = scene.GetMaterials(nullptr, used);
-    std::fprintf(out, "Totals: %d points, %d faces, %d materials used\n", scene.GetPointNbr(),
-                 scene.GetFaceNbr(), materials);
+    std::fprintf(out, "Geometry: %ld points, %ld faces in %ld objects, %d materials used\n",
+                 totals.m_Points, totals.m_Faces, totals.m_Nodes, materials);
+    // The box of the geometry only: cameras and lights have display meshes of their own.
     C3DTPoint<float> min, max;
-    if (scene.GetRoot()->GetBoundingBox(0, min, max, _BoxFaces))
+    if (scene.GetRoot()->GetBoundingBox(0, min, max, _BoxFaces | _BoxKindIn, 0,
+                                        _ObjectKindGeometric))
         std::fprintf(out, "Bounding box: (%.6g, %.6g, %.6g) - (%.6g, %.6g, %.6g)\n", min.m_X,
                      min.m_Y, min.m_Z, max.m_X, max.m_Y, max.m_Z);
     else
@@ -388,9 +403,9 @@ int RunInfo(const CParsedArgs& args, std::FILE* out, std::FILE* err)
     if (!scene)
         return kExitFailed;
     std::fprintf(out, "File: %s\n", path.c_str());
-    PrintTree(*scene, out);
+    const CGeometryTotals totals = PrintTree(*scene, out);
     PrintMaterials(*scene, out);
-    PrintTotals(*scene, out);
+    PrintTotals(*scene, totals, out);
     return kExitOk;
 }
 
