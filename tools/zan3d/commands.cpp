@@ -123,7 +123,9 @@ int UsageError(std::FILE* err, const std::string& command, const std::string& me
 // parser logged (its own words, with the line or byte where it stopped).
 std::string FailureText(const C3DIo& io, const CIoOptions& options)
 {
-    std::string text = CFileIo::GetIoResultText(io.GetIoError());
+    // A front end that stopped before any parser ran may leave the initial success result.
+    std::string text = io.IsIoOk() ? std::string("the operation failed")
+                                   : std::string(CFileIo::GetIoResultText(io.GetIoError()));
     if (options.GetLogCount() > 0)
     {
         unsigned level = 0;
