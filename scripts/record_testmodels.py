@@ -42,8 +42,8 @@ import sys
 import urllib.parse
 
 DEFAULT_MODELS = "/usr/share/assimp/models"
-DEFAULT_OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
-                              "data", "io", "testmodels.tsv")
+DEFAULT_OUTPUT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                              "data", "io", "testmodels.tsv"))
 
 # Folders whose files are broken on purpose: the C++ test reads them only to check that
 # nothing crashes, so they get no row.
