@@ -18,6 +18,8 @@
 namespace
 {
 constexpr size_t kArchiveBuffer = 4096;
+// The first value of a scene archive: its version.
+constexpr uint32_t kSceneVersion = 1;
 
 // Drops the scene on every path out of a read that did not hand it over.
 struct CSceneHolder
@@ -60,9 +62,26 @@ void C3DIFIo::SaveDefaultOptions(CSceneExportOptions* options)
                               _ExportKeepBackMaterials | _ExportHidden;
 }
 
-C3DScene* C3DIFIo::Read(const CXTString& fileName, CSceneImportOptions*)
+C3DScene* C3DIFIo::Read(const CXTString& fileName, CSceneImportOptions* options)
 {
     CXDiskFile file;
+    if (!file.Open(fileName.c_str(), CXDiskFile::modeRead))
+    {
+        SetIoError(_IoResultFileNotFound, _IoLevelError);
+        return nullptr;
+    }
+    // The scene archive leaves an archive of another version unread; for a file named as
+    // a scene file that is a format error, not an empty scene.
+    uint8_t head[4] = {0, 0, 0, 0};
+    if (file.GetRemaining() < sizeof head || file.Read(head, sizeof head) != sizeof head ||
+        (head[0] | head[1] << 8 | head[2] << 16 | uint32_t(head[3]) << 24) != kSceneVersion)
+    {
+        if (CIoOptions* log = options)
+            log->AddLogInfo(_IoLevelError, "%s is not a 3DZan scene file", fileName.c_str());
+        SetIoError(_IoResultBadFormat, _IoLevelError);
+        return nullptr;
+    }
+    file.Close();
     if (!file.Open(fileName.c_str(), CXDiskFile::modeRead))
     {
         SetIoError(_IoResultFileNotFound, _IoLevelError);
@@ -77,6 +96,9 @@ C3DScene* C3DIFIo::Read(const CXTString& fileName, CSceneImportOptions*)
     catch (const CXArchiveException& e)
     {
         WriteToLogFile("C3DIFIo::Read %s: %s\n", fileName.c_str(), e.what());
+        if (options)
+            options->AddLogInfo(_IoLevelError, "%s is damaged or truncated: %s", fileName.c_str(),
+                                e.what());
         SetIoError(_IoResultBadFormat, _IoLevelError);
         return nullptr;
     }

@@ -430,12 +430,13 @@ TEST(NativeFormat, TruncatedAndGarbageFilesFailClearly)
     };
     for (size_t i = 0; i < bad.size(); ++i)
     {
-        const std::string badPath = dir.File("bad" + std::to_string(i) + ".3dif");
+        const std::string badPath = dir.File(std::to_string(i) + "bad.3dif");
         ASSERT_TRUE(zantest::WriteFileBytes(badPath, bad[i]));
         C3DIo io(CFileNameSpec(badPath.c_str()), _FileParserRead | _FileParserSilent);
         EXPECT_EQ(io.Read(false), nullptr) << i;
-        EXPECT_FALSE(io.IsIoOk()) << i;
-        EXPECT_FALSE(io.GetLastIoReport().IsEmpty()) << i;
+        EXPECT_EQ(io.GetIoError(), _IoResultBadFormat) << i;
+        EXPECT_NE(io.GetLastIoReport().str().find("bad.3dif") , std::string::npos)
+            << i << ": the report names the file: " << io.GetLastIoReport().c_str();
     }
 }
 

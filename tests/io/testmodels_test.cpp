@@ -264,7 +264,9 @@ TEST_F(TestModels, InvalidFilesNeverCrashAndRefusalsSayWhy)
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(outcome.m_Exception.empty()) << name << ": " << Describe(outcome);
         if (!outcome.m_Read)
+        {
             EXPECT_TRUE(IsExplainedRefusal(outcome)) << name << ": " << Describe(outcome);
+        }
     }
     EXPECT_GT(files, 0);
 }
