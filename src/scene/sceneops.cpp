@@ -299,17 +299,9 @@ int C3DScene::ConcatenateByMaterials(C3DSceneNode* start, bool replace, C3DFilte
         // The taken nodes go; their children move up into their place.
         for (C3DSceneNode* node : taken)
         {
-            CTreeNode* up = node->GetParent();
-            CTreeNode* after = node;
-            while (CTreeNode* child = node->GetChild())
-            {
-                MergeMatrixKeyframes(node, static_cast<C3DSceneNode*>(child));
-                MoveNode(child, up, after);
-                after = child;
-            }
             if (node == parent)
-                parent = static_cast<C3DSceneNode*>(up);
-            CTree::DeleteNode(node);
+                parent = static_cast<C3DSceneNode*>(node->GetParent());
+            DissolveNode(node);
         }
     }
     if (parent == GetRoot())

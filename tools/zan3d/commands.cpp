@@ -337,19 +337,7 @@ CGeometryTotals PrintTree(C3DScene& scene, std::FILE* out)
             totals.m_Faces += geom->GetFaceNbr();
             line += " " + std::to_string(geom->GetPointNbr()) + " points, " +
                     std::to_string(geom->GetFaceNbr()) + " faces";
-            CMaterialHashMap used;
-            if (geom->GetUsedMaterials(used))
-            {
-                line += ", materials";
-                for (unsigned slot = used.GetFirst(); slot != kZanNone;)
-                {
-                    unsigned id = 0, count = 0;
-                    used.GetNext(slot, id, count);
-                    const C3DMaterial* material = scene.GetMaterialByID(id);
-                    line += material ? " \"" + material->GetName().str() + "\""
-                                     : " #" + std::to_string(id);
-                }
-            }
+            line += UsedMaterialsText(scene, *geom, false);
         }
         if (object && object->IsInstanciated())
             line += " (instance: object " + std::to_string(object->GetObjectID()) + " shared by " +

@@ -176,6 +176,24 @@ const char* ObjectKindName(unsigned kind)
     }
 }
 
+std::string UsedMaterialsText(C3DScene& scene, C3DGeomObject& geom, bool withCounts)
+{
+    CMaterialHashMap used;
+    if (!geom.GetUsedMaterials(used) || used.GetFirst() == kZanNone)
+        return {};
+    std::string text = ", materials";
+    for (unsigned slot = used.GetFirst(); slot != kZanNone;)
+    {
+        unsigned id = 0, count = 0;
+        used.GetNext(slot, id, count);
+        const C3DMaterial* material = scene.GetMaterialByID(id);
+        text += material ? " \"" + material->GetName().str() + "\"" : " #" + std::to_string(id);
+        if (withCounts)
+            text += "×" + std::to_string(count);
+    }
+    return text;
+}
+
 namespace
 {
 void PrintSummary(C3DScene& scene, std::FILE* out)
@@ -195,21 +213,7 @@ void PrintSummary(C3DScene& scene, std::FILE* out)
                     std::to_string(geom->GetFaceNbr()) + " faces";
             if (C3DBaseObject* final = node->GetFinalObject(); final && final != geom)
                 line += " (drawn: " + std::to_string(final->GetObjectFaceNbr()) + " faces)";
-            CMaterialHashMap used;
-            if (geom->GetUsedMaterials(used))
-            {
-                line += ", materials";
-                for (unsigned slot = used.GetFirst(); slot != kZanNone;)
-                {
-                    unsigned id = 0, count = 0;
-                    used.GetNext(slot, id, count);
-                    const C3DMaterial* material = scene.GetMaterialByID(id);
-                    line += " " +
-                            (material ? "\"" + material->GetName().str() + "\""
-                                      : std::string("#") + std::to_string(id)) +
-                            "×" + std::to_string(count);
-                }
-            }
+            line += UsedMaterialsText(scene, *geom, true);
         }
         if (object && object->IsInstanciated())
             line += ", instance (object " + std::to_string(object->GetObjectID()) + " shared by " +

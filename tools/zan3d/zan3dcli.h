@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class C3DGeomObject;
 class C3DScene;
 
 /// Exit codes of the command.
@@ -32,6 +33,9 @@ int RunDemo(const std::string& path, std::FILE* out, std::FILE* err);
 
 /// The word for an object kind (_ObjectKind...): "mesh", "patch", "group"...
 const char* ObjectKindName(unsigned kind);
+/// ", materials" followed by the quoted name (or #id) of each material \p geom's faces use,
+/// each with "×count" when \p withCounts; empty when it uses none.
+std::string UsedMaterialsText(C3DScene& scene, C3DGeomObject& geom, bool withCounts);
 
 /// One line of the progress bar: "[#####     ] 42% label", the bar \p width cells wide.
 std::string FormatProgressLine(int percent, const std::string& label, int width);
