@@ -139,16 +139,33 @@ void CMaterialLibrary::ReadText(const char* data, size_t size, int& warnings)
         }
         if (!current)
             continue;
+        // A statement that cannot be read leaves the values as they were.
         bool read = true;
-        if (word == "Kd")
-            read = current->m_HasDiffuse = ReadColor(scan, current->m_Diffuse);
-        else if (word == "Ka")
-            read = current->m_HasAmbient = ReadColor(scan, current->m_Ambient);
-        else if (word == "Ks")
-            read = current->m_HasSpecular = ReadColor(scan, current->m_Specular);
+        float rgb[3];
+        if (word == "Kd" || word == "Ka" || word == "Ks")
+        {
+            read = ReadColor(scan, rgb);
+            if (read)
+            {
+                const bool diffuse = word == "Kd", ambient = word == "Ka";
+                float* target = diffuse   ? current->m_Diffuse
+                                : ambient ? current->m_Ambient
+                                          : current->m_Specular;
+                std::copy(rgb, rgb + 3, target);
+                (diffuse ? current->m_HasDiffuse
+                         : ambient ? current->m_HasAmbient : current->m_HasSpecular) = true;
+            }
+        }
         else if (word == "Ns")
-            read = current->m_HasShininess =
-                scan.ReadFloat(current->m_Shininess) && std::isfinite(current->m_Shininess);
+        {
+            float value = 0;
+            read = scan.ReadFloat(value) && std::isfinite(value);
+            if (read)
+            {
+                current->m_Shininess = value;
+                current->m_HasShininess = true;
+            }
+        }
         else if (word == "d" || word == "Tr")
         {
             float value = 0;
@@ -160,7 +177,15 @@ void CMaterialLibrary::ReadText(const char* data, size_t size, int& warnings)
             }
         }
         else if (word == "illum")
-            read = current->m_HasIllumination = scan.ReadInt(current->m_Illumination);
+        {
+            int value = 0;
+            read = scan.ReadInt(value);
+            if (read)
+            {
+                current->m_Illumination = value;
+                current->m_HasIllumination = true;
+            }
+        }
         else if (word == "map_Kd")
             current->m_DiffuseMap = MapFile(scan);
         else if (word == "map_d")

@@ -71,6 +71,7 @@ public:
     static constexpr unsigned kIlluminationID = 0x4F42494C; ///< "OBIL" int, `illum`
 
     explicit CObjParser(CFileIo* io);
+    using C3DParser::LoadDefaultOptions;
     ~CObjParser() override;
 
     void LoadDefaultOptions(CSceneImportOptions* options) override;

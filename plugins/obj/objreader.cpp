@@ -570,26 +570,36 @@ public:
         for (size_t k = 0; k < m_Chunks.size(); ++k)
         {
             CChunk& c = m_Chunks[k];
-            std::vector<int> objectMap(c.m_ObjectNames.size());
-            for (size_t i = 0; i < objectMap.size(); ++i)
+            // Names are numbered when faces first use them.
+            std::vector<int> objectIndex(c.m_ObjectNames.size(), -1);
+            auto objectMap = [&](int local)
             {
-                std::string name = c.m_ObjectNames[i];
-                if (name.empty())
-                    name = m_Settings.m_DefaultName;
-                objectMap[i] = Intern(objects, name, m_ObjectNames);
-            }
-            std::vector<int> materialMap(c.m_MaterialNames.size());
-            for (size_t i = 0; i < materialMap.size(); ++i)
-                materialMap[i] = Intern(materials, c.m_MaterialNames[i], m_MaterialNames);
+                int& index = objectIndex[size_t(local)];
+                if (index < 0)
+                {
+                    const std::string& name = c.m_ObjectNames[size_t(local)];
+                    index = Intern(objects, name.empty() ? m_Settings.m_DefaultName : name,
+                                   m_ObjectNames);
+                }
+                return index;
+            };
+            std::vector<int> materialIndex(c.m_MaterialNames.size(), -1);
+            auto materialMap = [&](int local)
+            {
+                int& index = materialIndex[size_t(local)];
+                if (index < 0)
+                    index = Intern(materials, c.m_MaterialNames[size_t(local)], m_MaterialNames);
+                return index;
+            };
             for (size_t r = 0; r < c.m_Runs.size(); ++r)
             {
                 const CRun& run = c.m_Runs[r];
                 if (run.m_Object != kInherit)
-                    object = objectMap[size_t(run.m_Object)];
+                    object = objectMap(run.m_Object);
                 if (run.m_Material != kInherit)
                     material = run.m_Material == kNoMaterial
                                    ? kNoMaterial
-                                   : materialMap[size_t(run.m_Material)];
+                                   : materialMap(run.m_Material);
                 if (object < 0)
                     object = Intern(objects, m_Settings.m_DefaultName, m_ObjectNames);
                 const uint32_t endFace = r + 1 < c.m_Runs.size()
@@ -608,11 +618,11 @@ public:
                     m_MaterialUsed[size_t(material)] = 1;
             }
             if (c.m_FinalObject != kInherit)
-                object = objectMap[size_t(c.m_FinalObject)];
+                object = objectMap(c.m_FinalObject);
             if (c.m_FinalMaterial != kInherit)
                 material = c.m_FinalMaterial == kNoMaterial
                                ? kNoMaterial
-                               : materialMap[size_t(c.m_FinalMaterial)];
+                               : materialMap(c.m_FinalMaterial);
         }
         // Corner ranges of the segments.
         for (size_t k = 0; k < m_Chunks.size(); ++k)

@@ -293,13 +293,16 @@ bool WriteObjFiles(const C3DScene& scene, const std::string& objPath, const std:
         lib.Text("Ka").Floats(rgba, 3).Text("\n");
         m->FloatGetSpecularColor(0, rgba);
         lib.Text("Ks").Floats(rgba, 3).Text("\n");
-        lib.Text("Ns ")
-            .Float(m->GetCustomData().GetFloat(CObjParser::kShininessID, 32.0f))
-            .Text("\n");
+        // Ns and illum only when the material came with them: readers have their defaults.
+        if (m->GetCustomData().HasValue(CObjParser::kShininessID))
+            lib.Text("Ns ")
+                .Float(m->GetCustomData().GetFloat(CObjParser::kShininessID))
+                .Text("\n");
         lib.Text("d ").Float(1.0f - m->GetTransparencyFactor(0)).Text("\n");
-        lib.Text("illum ")
-            .Int(m->GetCustomData().GetInt(CObjParser::kIlluminationID, 2))
-            .Text("\n");
+        if (m->GetCustomData().HasValue(CObjParser::kIlluminationID))
+            lib.Text("illum ")
+                .Int(m->GetCustomData().GetInt(CObjParser::kIlluminationID))
+                .Text("\n");
         if (const CMaterialMap* map = m->GetDiffuseMaps())
         {
             lib.Text("map_Kd ").Text(LineName(map->GetFileName().c_str(), "")).Text("\n");

@@ -1,7 +1,7 @@
 // Reading OBJ statements: each form on small texts whose expected scene is read off the text.
 #include "obj_test_helpers.h"
 
-#include "zan_test_helpers.h"
+#include "common/zan_test_helpers.h"
 
 #include <3dzan/materials/material.h>
 #include <3dzan/materials/materialmap.h>

@@ -92,8 +92,10 @@ void ExpectSameView(const std::vector<CObjectView>& a, const std::vector<CObject
     auto near = [tolerance](const auto& x, const auto& y)
     {
         for (size_t i = 0; i < x.size(); ++i)
+        {
             if (!(std::fabs(float(x[i]) - float(y[i])) <= tolerance))
                 return false;
+        }
         return true;
     };
     for (size_t o = 0; o < a.size(); ++o)
@@ -114,14 +116,17 @@ void ExpectSameView(const std::vector<CObjectView>& a, const std::vector<CObject
                 const CCorner& q = y.m_Corners[k];
                 EXPECT_TRUE(near(p.m_Position, q.m_Position)) << "face " << f << " corner " << k;
                 ASSERT_EQ(p.m_UV.has_value(), q.m_UV.has_value()) << "face " << f;
-                if (p.m_UV)
+                if (p.m_UV) {
                     EXPECT_TRUE(near(*p.m_UV, *q.m_UV)) << "face " << f << " corner " << k;
+                }
                 ASSERT_EQ(p.m_Normal.has_value(), q.m_Normal.has_value()) << "face " << f;
-                if (p.m_Normal)
+                if (p.m_Normal) {
                     EXPECT_TRUE(near(*p.m_Normal, *q.m_Normal)) << "face " << f;
+                }
                 ASSERT_EQ(p.m_Color.has_value(), q.m_Color.has_value()) << "face " << f;
-                if (p.m_Color)
+                if (p.m_Color) {
                     EXPECT_EQ(*p.m_Color, *q.m_Color) << "face " << f;
+                }
             }
         }
     }
