@@ -30,6 +30,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -320,6 +321,13 @@ private:
         }
         relative = value < 0;
         index = relative ? int(int64_t(count) + value) : int(value - 1);
+        // In the first chunk every element before the statement is known.
+        if (relative && index < 0 && !m_Chunk.m_RecordRelative)
+        {
+            Fail(line, std::string("relative ") + what + " index " + std::to_string(value) +
+                           " reaches before the first " + what);
+            return false;
+        }
         return true;
     }
 
@@ -530,6 +538,21 @@ public:
                 c.m_T[corner] += int(m_TOffset[k]);
             for (uint32_t corner : c.m_RelativeN)
                 c.m_N[corner] += int(m_NOffset[k]);
+            // A relative index of a later chunk that still reaches before the first element
+            // (-1 would otherwise read as "no element").
+            for (auto [list, indices, what] :
+                 {std::tuple(&c.m_RelativeV, &c.m_V, "vertex"),
+                  std::tuple(&c.m_RelativeT, &c.m_T, "texture coordinate"),
+                  std::tuple(&c.m_RelativeN, &c.m_N, "normal")})
+                for (uint32_t corner : *list)
+                    if ((*indices)[corner] < 0)
+                    {
+                        error = std::string("a relative face ") + what +
+                                " index reaches before the first " + what;
+                        badChunk = int(k);
+                        badFace = FaceOfCorner(c, corner);
+                        return false;
+                    }
             size_t bad = CheckRange(c.m_V, m_VNbr, false);
             const char* what = "vertex";
             size_t nbr = m_VNbr;
