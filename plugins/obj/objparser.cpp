@@ -33,6 +33,7 @@ C3DScene* CObjParser::Read(const CXTString& fileName, CSceneImportOptions* optio
     CObjReadSettings settings;
     settings.m_DefaultName = spec.GetBaseName().c_str();
     settings.m_MaterialFolder = spec.GetFolder().c_str();
+    settings.m_TextIsFileMapping = true;
     if (settings.m_MaterialFolder.empty())
         settings.m_MaterialFolder = ".";
     int result = _IoResultOk;

@@ -23,6 +23,9 @@ struct CObjReadSettings
     std::string m_MaterialFolder;
     /// Threads the parse may use; texts below 4 MB are always parsed on one.
     int m_ThreadCount = 2;
+    /// The text is a read-only mapping of a file (CMappedFile): the pages already parsed are
+    /// given back to the system as the parse goes (never set this for text in memory).
+    bool m_TextIsFileMapping = false;
 };
 
 /// \brief Reads OBJ text held in memory.

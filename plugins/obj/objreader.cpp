@@ -28,6 +28,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -42,6 +44,7 @@ constexpr int kInherit = -1;    // a run that continues the state the previous c
 constexpr int kNoMaterial = -2; // faces before any usemtl
 constexpr size_t kParallelBytes = size_t(4) << 20;
 constexpr unsigned kMaxCorners = 65535;
+constexpr size_t kReleaseStep = size_t(4) << 20;
 
 // Faces in a row with one object and one material (chunk-local name indices).
 struct CRun
@@ -59,6 +62,7 @@ struct CChunk
     const char* m_Begin = nullptr;
     const char* m_End = nullptr;
     bool m_RecordRelative = false;
+    bool m_ReleaseText = false; // the text is a file mapping: drop the pages parsed
 
     std::vector<float> m_Positions;
     std::vector<float> m_Colors;
@@ -107,6 +111,74 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r';
 }
 
+bool IsDigit(char c)
+{
+    return unsigned(c - '0') < 10u;
+}
+
+// Most numbers of OBJ files are short decimals: those whose digits fit a float's mantissa
+// exactly, with a power of ten that a float holds exactly, are one correctly rounded
+// multiplication or division. Everything else goes to the scanner (std::from_chars).
+bool ReadFloat(CTextScanner& scan, float& value)
+{
+    static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                        1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    scan.SkipBlanks();
+    const char* p = scan.GetPosition();
+    const char* end = scan.GetEnd();
+    const char* start = p;
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+'))
+        negative = *p++ == '-';
+    uint64_t mantissa = 0;
+    int digits = 0, fraction = 0;
+    while (p < end && IsDigit(*p) && digits < 19)
+        mantissa = mantissa * 10 + unsigned(*p++ - '0'), ++digits;
+    if (p < end && *p == '.')
+    {
+        ++p;
+        while (p < end && IsDigit(*p) && digits < 19)
+            mantissa = mantissa * 10 + unsigned(*p++ - '0'), ++digits, ++fraction;
+    }
+    const bool plain = digits > 0 && (p >= end || IsBlank(*p) || *p == '\n' || *p == '/' ||
+                                      *p == '#');
+    if (plain && mantissa <= (uint64_t(1) << 24) && fraction <= 10)
+    {
+        const float magnitude = float(mantissa) / kPowers[fraction];
+        value = negative ? -magnitude : magnitude;
+        scan.SetPosition(p);
+        return true;
+    }
+    scan.SetPosition(start);
+    return scan.ReadFloat(value);
+}
+
+// An integer of at most 18 digits (more reads as out of range, which every caller refuses).
+bool ReadInteger(CTextScanner& scan, int64_t& value)
+{
+    scan.SkipBlanks();
+    const char* p = scan.GetPosition();
+    const char* end = scan.GetEnd();
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+'))
+        negative = *p++ == '-';
+    const char* first = p;
+    int64_t number = 0;
+    while (p < end && IsDigit(*p))
+    {
+        if (p - first >= 18)
+            number = INT64_MAX / 2; // far outside every bound
+        else
+            number = number * 10 + (*p - '0');
+        ++p;
+    }
+    if (p == first)
+        return false;
+    value = negative ? -number : number;
+    scan.SetPosition(p);
+    return true;
+}
+
 // Parses the statements of one chunk.
 class CChunkParser
 {
@@ -118,9 +190,11 @@ public:
 
     void Parse()
     {
+        Reserve();
         const char* p = m_Chunk.m_Begin;
         const char* end = m_Chunk.m_End;
         std::string joined;
+        const char* released = p;
         while (p < end && m_Chunk.m_Error.empty())
         {
             const char* lineStart = p;
@@ -151,12 +225,76 @@ public:
             }
             ParseStatement(p, lineEnd, lineStart);
             p = next;
+            if (m_Chunk.m_ReleaseText && size_t(p - released) >= kReleaseStep)
+                released = ReleasePages(released, p);
         }
         // A chunk whose colours began part way has white for the vertices before them.
         if (!m_Chunk.m_Colors.empty())
             m_Chunk.m_Colors.resize(m_Chunk.m_Positions.size(), 1.0f);
         m_Chunk.m_FinalObject = m_Object;
         m_Chunk.m_FinalMaterial = m_Material;
+    }
+
+    // Sizes the arrays from samples of the text, so that large texts are not copied over
+    // and over as the arrays grow (an estimate: the arrays still grow when it falls short).
+    void Reserve()
+    {
+        constexpr size_t kSamples = 32, kSampleBytes = 2048;
+        const size_t size = size_t(m_Chunk.m_End - m_Chunk.m_Begin);
+        if (size < kSamples * kSampleBytes * 4)
+            return;
+        size_t v = 0, t = 0, n = 0, f = 0, corners = 0, sampled = 0;
+        for (size_t k = 0; k < kSamples; ++k)
+        {
+            CTextScanner scan(m_Chunk.m_Begin + size / kSamples * k, kSampleBytes);
+            scan.NextLine(); // from the next line start on
+            const char* start = scan.GetPosition();
+            while (!scan.AtEnd())
+            {
+                const std::string_view word = scan.ReadWord();
+                const char* line = scan.GetPosition();
+                scan.NextLine();
+                if (scan.GetPosition() >= scan.GetEnd())
+                    break; // a line cut by the sample's end is not counted
+                sampled = size_t(scan.GetPosition() - start);
+                if (word == "v")
+                    ++v;
+                else if (word == "vt")
+                    ++t;
+                else if (word == "vn")
+                    ++n;
+                else if (word == "f")
+                {
+                    ++f;
+                    for (const char* c = line; c < scan.GetPosition() - 1; ++c)
+                        corners += IsBlank(c[0]) && !IsBlank(c[1]) && c[1] != '\n';
+                }
+            }
+        }
+        if (sampled == 0)
+            return;
+        size_t total = 0;
+        for (size_t k = 0; k < kSamples; ++k)
+            total += kSampleBytes;
+        const double scale = double(size) / double(total) * 1.15;
+        auto count = [scale](size_t sample) { return size_t(double(sample) * scale) + 64; };
+        m_Chunk.m_Positions.reserve(3 * count(v));
+        m_Chunk.m_UVs.reserve(t ? 3 * count(t) : 0);
+        m_Chunk.m_Normals.reserve(n ? 3 * count(n) : 0);
+        m_Chunk.m_FaceSizes.reserve(count(f));
+        m_Chunk.m_V.reserve(count(corners));
+    }
+
+    // Gives back the whole pages of [from, to) of a file mapping (they are read again from
+    // the file if they are needed); returns where the next release starts.
+    static const char* ReleasePages(const char* from, const char* to)
+    {
+        const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+        const uintptr_t first = (uintptr_t(from) + page - 1) & ~(page - 1);
+        const uintptr_t last = uintptr_t(to) & ~(page - 1);
+        if (last > first)
+            madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        return reinterpret_cast<const char*>(std::max(first, last));
     }
 
     // The backslash that joins the next line, when the line [p, end) ends with one.
@@ -209,7 +347,7 @@ private:
         int count = 0;
         while (count < most && !AtStatementEnd(scan))
         {
-            if (!scan.ReadFloat(values[count]))
+            if (!ReadFloat(scan, values[count]))
             {
                 Fail(line, "'" + Token(scan) + "' is not a number");
                 return -1;
@@ -254,13 +392,13 @@ private:
         {
             float uvw[3] = {0, 0, 0};
             if (ReadNumbers(scan, uvw, 1, 3, line, "texture coordinate") > 0)
-                m_Chunk.m_UVs.insert(m_Chunk.m_UVs.end(), uvw, uvw + 3);
+                Append3(m_Chunk.m_UVs, uvw);
         }
         else if (keyword == "vn")
         {
             float xyz[3];
             if (ReadNumbers(scan, xyz, 3, 3, line, "normal") > 0)
-                m_Chunk.m_Normals.insert(m_Chunk.m_Normals.end(), xyz, xyz + 3);
+                Append3(m_Chunk.m_Normals, xyz);
         }
         else if (keyword == "o" || keyword == "g")
         {
@@ -279,6 +417,14 @@ private:
             m_Chunk.m_Libraries.emplace_back(scan.RestOfLine());
     }
 
+    // Small appends one element at a time: a ranged insert costs a copy call each.
+    static void Append3(std::vector<float>& to, const float* values)
+    {
+        to.push_back(values[0]);
+        to.push_back(values[1]);
+        to.push_back(values[2]);
+    }
+
     void ReadVertex(CTextScanner& scan, const char* line)
     {
         float values[7];
@@ -295,11 +441,11 @@ private:
         {
             if (colors.empty())
                 colors.assign(m_Chunk.m_Positions.size(), 1.0f);
-            colors.insert(colors.end(), values + count - 3, values + count);
+            Append3(colors, values + count - 3);
         }
         else if (!colors.empty())
             colors.insert(colors.end(), 3, 1.0f);
-        m_Chunk.m_Positions.insert(m_Chunk.m_Positions.end(), values, values + 3);
+        Append3(m_Chunk.m_Positions, values);
     }
 
     // Reads one index: 0-based, relative ones resolved against the chunk's \p count;
@@ -308,7 +454,7 @@ private:
                    const char* line, const char* what)
     {
         int64_t value;
-        if (!scan.ReadInt(value))
+        if (!ReadInteger(scan, value))
         {
             Fail(line, "'" + Token(scan) + "' is not a " + what + " index");
             return false;
@@ -413,7 +559,8 @@ private:
             return;
         }
         c.m_FaceSizes.push_back(uint32_t(m_V.size()));
-        c.m_V.insert(c.m_V.end(), m_V.begin(), m_V.end());
+        for (int v : m_V)
+            c.m_V.push_back(v);
         AppendChannel(c.m_T, m_T, hasT, first);
         AppendChannel(c.m_N, m_N, hasN, first);
         if (c.m_RecordRelative)
@@ -434,7 +581,8 @@ private:
         if (has && all.empty())
             all.assign(first, -1);
         if (has)
-            all.insert(all.end(), face.begin(), face.end());
+            for (int i : face)
+                all.push_back(i);
         else if (!all.empty())
             all.insert(all.end(), face.size(), -1);
     }
@@ -800,8 +948,26 @@ private:
             hasColors = hasColors || !c.m_Colors.empty();
 
         // Points in order of first use, corners renumbered.
-        std::vector<int> corners(cornerNbr);
-        std::vector<unsigned> counts(faceNbr);
+        // An object of one stretch of faces is renumbered in place (each corner belongs to
+        // one object); others are gathered first.
+        std::unique_ptr<int[]> cornerStore;
+        std::unique_ptr<unsigned[]> countStore;
+        int* corners = nullptr;
+        const unsigned* counts = nullptr;
+        if (plan.m_Segments.size() == 1)
+        {
+            const CSegment& s = plan.m_Segments[0];
+            CChunk& c = m_Chunks[size_t(s.m_Chunk)];
+            corners = c.m_V.data() + s.m_FirstCorner;
+            counts = c.m_FaceSizes.data() + s.m_FirstFace;
+        }
+        else
+        {
+            cornerStore.reset(new int[cornerNbr]);
+            countStore.reset(new unsigned[faceNbr]);
+            corners = cornerStore.get();
+            counts = countStore.get();
+        }
         std::vector<int> used;
         size_t at = 0, faceAt = 0;
         for (const CSegment& s : plan.m_Segments)
@@ -810,16 +976,18 @@ private:
             const int* v = c.m_V.data();
             for (uint32_t i = s.m_FirstCorner; i < s.m_EndCorner; ++i)
             {
-                int& slot = local[size_t(v[i])];
+                const int index = v[i];
+                int& slot = local[size_t(index)];
                 if (slot < 0)
                 {
                     slot = int(used.size());
-                    used.push_back(v[i]);
+                    used.push_back(index);
                 }
                 corners[at++] = slot;
             }
-            std::copy(c.m_FaceSizes.begin() + s.m_FirstFace, c.m_FaceSizes.begin() + s.m_EndFace,
-                      counts.begin() + ptrdiff_t(faceAt));
+            if (countStore)
+                std::copy(c.m_FaceSizes.begin() + s.m_FirstFace,
+                          c.m_FaceSizes.begin() + s.m_EndFace, countStore.get() + faceAt);
             faceAt += s.m_EndFace - s.m_FirstFace;
         }
         for (int v : used)
@@ -848,17 +1016,22 @@ private:
                 q.m_Z = p[2];
             }
         }
-        if (!faces->AddFaces(corners.data(), counts.data(), unsigned(faceNbr),
+        if (!faces->AddFaces(corners, counts, unsigned(faceNbr),
                              unsigned(used.size())))
             return false;
         faces->SetPointBound(*points);
+        // New faces carry a material already: only other materials are written.
+        const unsigned constructed = faces->GetFaceMaterial(0);
         faceAt = 0;
         for (const CSegment& s : plan.m_Segments)
         {
             const unsigned id = s.m_Material == kNoMaterial ? m_DefaultMaterialID
                                                             : m_MaterialIDs[size_t(s.m_Material)];
-            for (uint32_t f = s.m_FirstFace; f < s.m_EndFace; ++f)
-                faces->SetFaceMaterial(unsigned(faceAt++), id);
+            const uint32_t runFaces = s.m_EndFace - s.m_FirstFace;
+            if (id != constructed)
+                for (uint32_t f = 0; f < runFaces; ++f)
+                    faces->SetFaceMaterial(unsigned(faceAt + f), id);
+            faceAt += runFaces;
         }
 
         if (hasColors)
@@ -867,15 +1040,15 @@ private:
             object->AddChannel(channel);
             CVCPointList& values = *channel->GetVCPointList();
             if (!values.SetSize(int(used.size()), false) ||
-                !channel->GetFaceList()->AddFaces(corners.data(), counts.data(),
-                                                  unsigned(faceNbr), unsigned(used.size())))
+                !channel->GetFaceList()->AddFaces(corners, counts, unsigned(faceNbr),
+                                                  unsigned(used.size())))
                 return false;
             for (size_t i = 0; i < used.size(); ++i)
                 values[int(i)] = CVCPoint(ColorOf(size_t(used[i])));
         }
-        if (hasT && !MakeCornerChannel(*object, plan, true, localT, corners, counts))
+        if (hasT && !MakeCornerChannel(*object, plan, true, localT, corners, counts, faceNbr, cornerNbr))
             return false;
-        if (hasN && !MakeCornerChannel(*object, plan, false, localN, corners, counts))
+        if (hasN && !MakeCornerChannel(*object, plan, false, localN, corners, counts, faceNbr, cornerNbr))
             return false;
         return true;
     }
@@ -910,8 +1083,8 @@ private:
     // The texture (\p uv) or normal channel of an object: values in order of first use,
     // \p corners reused as the channel's corner array.
     bool MakeCornerChannel(C3DObject& object, const CObjectPlan& plan, bool uv,
-                           std::vector<int>& local, std::vector<int>& corners,
-                           const std::vector<unsigned>& counts)
+                           std::vector<int>& local, int* corners, const unsigned* counts,
+                           size_t faceNbr, size_t cornerNbr)
     {
         const size_t total = uv ? m_TNbr : m_NNbr;
         if (local.size() != total)
@@ -953,9 +1126,9 @@ private:
         // Faces without elements: texture faces point at value 0 and are excluded; normal
         // faces point at one undefined normal.
         const int filler = uv ? 0 : int(used.size());
-        for (int& corner : corners)
-            if (corner < 0)
-                corner = filler;
+        for (size_t i = 0; i < cornerNbr; ++i)
+            if (corners[i] < 0)
+                corners[i] = filler;
         const size_t valueNbr = used.size() + (!uv && undefinedNeeded ? 1 : 0);
         if (uv)
         {
@@ -970,7 +1143,7 @@ private:
                 values[int(i)] = CUVWPoint(p[0], p[1], p[2]);
             }
             CFaceList& faces = *channel->GetFaceList();
-            if (!faces.AddFaces(corners.data(), counts.data(), unsigned(counts.size()),
+            if (!faces.AddFaces(corners, counts, unsigned(faceNbr),
                                 unsigned(std::max<size_t>(valueNbr, 1))))
                 return false;
             for (size_t f = 0; f < without.size(); ++f)
@@ -992,8 +1165,8 @@ private:
             }
             if (valueNbr > used.size())
                 values[int(used.size())].SetFlags(_NormalUndefined);
-            if (!channel->GetFaceList()->AddFaces(corners.data(), counts.data(),
-                                                  unsigned(counts.size()), unsigned(valueNbr)))
+            if (!channel->GetFaceList()->AddFaces(corners, counts, unsigned(faceNbr),
+                                                  unsigned(valueNbr)))
                 return false;
         }
         return true;
@@ -1046,6 +1219,7 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
         std::vector<CChunk> chunks(1);
         chunks[0].m_Begin = data;
         chunks[0].m_End = data + size;
+        chunks[0].m_ReleaseText = settings.m_TextIsFileMapping;
         const char* cut = settings.m_ThreadCount > 1 && size >= kParallelBytes
                               ? FindCut(data, data + size)
                               : nullptr;
@@ -1056,6 +1230,7 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
             chunks[1].m_Begin = cut;
             chunks[1].m_End = data + size;
             chunks[1].m_RecordRelative = true;
+            chunks[1].m_ReleaseText = settings.m_TextIsFileMapping;
             ZanParallelFor(
                 2, [&](int k) { CChunkParser(chunks[size_t(k)]).Parse(); }, 2, 1);
         }
