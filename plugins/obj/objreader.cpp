@@ -871,11 +871,14 @@ public:
         std::vector<int> local(m_VNbr, -1);
         std::vector<int> localT;
         std::vector<int> localN;
+        size_t remaining = 0;
+        for (const CObjectPlan& plan : m_Plans)
+            remaining += plan.m_Segments.empty() ? 0 : 1;
         for (CObjectPlan& plan : m_Plans)
         {
             if (plan.m_Segments.empty())
                 continue;
-            if (!MakeObject(scene, plan, local, localT, localN))
+            if (!MakeObject(scene, plan, local, localT, localN, --remaining == 0))
                 return false;
         }
         return true;
@@ -928,8 +931,10 @@ private:
         return (m_Chunks[k].*array).data() + 3 * (index - offsets[k]);
     }
 
+    // \p last: no object follows, so the parsed coordinates can go as soon as they are
+    // copied (the peak of a read is while the last object's faces are built).
     bool MakeObject(C3DScene& scene, const CObjectPlan& plan, std::vector<int>& local,
-                    std::vector<int>& localT, std::vector<int>& localN)
+                    std::vector<int>& localT, std::vector<int>& localN, bool last)
     {
         size_t faceNbr = 0, cornerNbr = 0;
         bool hasT = false, hasN = false;
@@ -969,6 +974,7 @@ private:
             counts = countStore.get();
         }
         std::vector<int> used;
+        used.reserve(std::min(cornerNbr, m_VNbr));
         size_t at = 0, faceAt = 0;
         for (const CSegment& s : plan.m_Segments)
         {
@@ -990,8 +996,11 @@ private:
                           c.m_FaceSizes.begin() + s.m_EndFace, countStore.get() + faceAt);
             faceAt += s.m_EndFace - s.m_FirstFace;
         }
-        for (int v : used)
-            local[size_t(v)] = -1;
+        if (last)
+            std::vector<int>().swap(local);
+        else
+            for (int v : used)
+                local[size_t(v)] = -1;
 
         C3DObject* object = new C3DObject;
         C3DSceneNode* node = C3DSceneNode::Create();
@@ -1016,6 +1025,9 @@ private:
                 q.m_Z = p[2];
             }
         }
+        if (last && !hasColors)
+            for (CChunk& c : m_Chunks)
+                std::vector<float>().swap(c.m_Positions);
         if (!faces->AddFaces(corners, counts, unsigned(faceNbr),
                              unsigned(used.size())))
             return false;
