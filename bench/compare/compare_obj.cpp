@@ -11,9 +11,9 @@
 //
 // Memory: each reader runs once in a forked child whose high-water mark is reset first
 // (/proc/self/clear_refs); the peak less the resident size before the read is reported.
+#include "compare_timing.h"
 #include "objparser.h"
 #include "pluginfile.h"
-#include "compare_timing.h"
 
 #include <3dzan/foundation/files.h>
 #include <3dzan/io/io3d.h>
@@ -130,8 +130,7 @@ void ReadTiny(const std::string& path)
     std::vector<tinyobj::shape_t> shapes;
     std::vector<tinyobj::material_t> materials;
     std::string warn, err;
-    if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(), nullptr,
-                          false))
+    if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(), nullptr, false))
         std::abort();
     g_Sink += attrib.vertices.size();
 }
@@ -181,24 +180,24 @@ int main()
     C3DScene* scene = ReadObjText(mapped.GetData(), mapped.GetSize(), settings, &log, result);
     if (!scene)
         return 1;
-    const double nativeWrite = zancompare::BestOf(
-        3, none,
-        [&]
-        {
-            C3DIo io(CFileNameSpec(native.c_str()), _FileParserSilent);
-            if (!io.Save(false, scene))
-                std::abort();
-        });
-    const double nativeRead = zancompare::BestOf(
-        3, none,
-        [&]
-        {
-            C3DIo io(CFileNameSpec(native.c_str()), _FileParserRead | _FileParserSilent);
-            C3DScene* back = io.Read(false);
-            if (!back)
-                std::abort();
-            back->Delete();
-        });
+    const double nativeWrite =
+        zancompare::BestOf(3, none,
+                           [&]
+                           {
+                               C3DIo io(CFileNameSpec(native.c_str()), _FileParserSilent);
+                               if (!io.Save(false, scene))
+                                   std::abort();
+                           });
+    const double nativeRead = zancompare::BestOf(3, none,
+                                                 [&]
+                                                 {
+                                                     C3DIo io(CFileNameSpec(native.c_str()),
+                                                              _FileParserRead | _FileParserSilent);
+                                                     C3DScene* back = io.Read(false);
+                                                     if (!back)
+                                                         std::abort();
+                                                     back->Delete();
+                                                 });
     scene->Delete();
 
     std::printf("read time (best of 3, wall clock):\n");
@@ -206,8 +205,7 @@ int main()
     std::printf("  3DZan (1 thread)  %8.3f s\n", oursOne);
     std::printf("  tinyobjloader     %8.3f s   ratio tinyobjloader / 3DZan %.2f\n", tiny,
                 tiny / ours);
-    std::printf("  Assimp            %8.3f s   ratio Assimp / 3DZan %.2f\n", assimp,
-                assimp / ours);
+    std::printf("  Assimp            %8.3f s   ratio Assimp / 3DZan %.2f\n", assimp, assimp / ours);
     std::printf("  .3dif write       %8.3f s\n  .3dif read        %8.3f s   ratio .3dif read / "
                 "OBJ read %.2f\n",
                 nativeWrite, nativeRead, nativeRead / ours);

@@ -152,8 +152,9 @@ void CMaterialLibrary::ReadText(const char* data, size_t size, int& warnings)
                                 : ambient ? current->m_Ambient
                                           : current->m_Specular;
                 std::copy(rgb, rgb + 3, target);
-                (diffuse ? current->m_HasDiffuse
-                         : ambient ? current->m_HasAmbient : current->m_HasSpecular) = true;
+                (diffuse   ? current->m_HasDiffuse
+                 : ambient ? current->m_HasAmbient
+                           : current->m_HasSpecular) = true;
             }
         }
         else if (word == "Ns")

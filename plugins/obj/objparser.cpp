@@ -24,8 +24,7 @@ C3DScene* CObjParser::Read(const CXTString& fileName, CSceneImportOptions* optio
     if (!file.Open(fileName.c_str()))
     {
         if (options)
-            options->AddLogInfo(_IoLevelError, "%s: %s", fileName.c_str(),
-                                file.GetError().c_str());
+            options->AddLogInfo(_IoLevelError, "%s: %s", fileName.c_str(), file.GetError().c_str());
         SetIoError(_IoResultFileNotFound, _IoLevelError);
         return nullptr;
     }

@@ -70,7 +70,7 @@ class CObjParser : public C3DParser
 {
 public:
     /// Material custom-data ids keeping the MTL values the material model has no place for.
-    static constexpr unsigned kShininessID = 0x4F424E53; ///< "OBNS" float, `Ns`
+    static constexpr unsigned kShininessID = 0x4F424E53;    ///< "OBNS" float, `Ns`
     static constexpr unsigned kIlluminationID = 0x4F42494C; ///< "OBIL" int, `illum`
 
     explicit CObjParser(CFileIo* io);

@@ -28,11 +28,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <tuple>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -140,8 +140,8 @@ bool ReadFloat(CTextScanner& scan, float& value)
         while (p < end && IsDigit(*p) && digits < 19)
             mantissa = mantissa * 10 + unsigned(*p++ - '0'), ++digits, ++fraction;
     }
-    const bool plain = digits > 0 && (p >= end || IsBlank(*p) || *p == '\n' || *p == '/' ||
-                                      *p == '#');
+    const bool plain =
+        digits > 0 && (p >= end || IsBlank(*p) || *p == '\n' || *p == '/' || *p == '#');
     if (plain && mantissa <= (uint64_t(1) << 24) && fraction <= 10)
     {
         const float magnitude = float(mantissa) / kPowers[fraction];
@@ -298,10 +298,7 @@ public:
     }
 
     // The backslash that joins the next line, when the line [p, end) ends with one.
-    static bool EndsWithJoin(const char* p, const char* end)
-    {
-        return JoinMark(p, end) != nullptr;
-    }
+    static bool EndsWithJoin(const char* p, const char* end) { return JoinMark(p, end) != nullptr; }
     static const char* JoinMark(const char* p, const char* end)
     {
         while (end > p && (end[-1] == '\r' || end[-1] == ' ' || end[-1] == '\t'))
@@ -361,8 +358,8 @@ private:
         }
         if (!AtStatementEnd(scan))
         {
-            Fail(line, std::string("a ") + what + " has more than " + std::to_string(most) +
-                           " numbers");
+            Fail(line,
+                 std::string("a ") + what + " has more than " + std::to_string(most) + " numbers");
             return -1;
         }
         if (count < least)
@@ -450,8 +447,8 @@ private:
 
     // Reads one index: 0-based, relative ones resolved against the chunk's \p count;
     // \p relative tells which it was. false, with the error set, for a bad index.
-    bool ReadIndex(CTextScanner& scan, size_t count, int& index, bool& relative,
-                   const char* line, const char* what)
+    bool ReadIndex(CTextScanner& scan, size_t count, int& index, bool& relative, const char* line,
+                   const char* what)
     {
         int64_t value;
         if (!ReadInteger(scan, value))
@@ -768,14 +765,12 @@ public:
                 if (run.m_Object != kInherit)
                     object = objectMap(run.m_Object);
                 if (run.m_Material != kInherit)
-                    material = run.m_Material == kNoMaterial
-                                   ? kNoMaterial
-                                   : materialMap(run.m_Material);
+                    material =
+                        run.m_Material == kNoMaterial ? kNoMaterial : materialMap(run.m_Material);
                 if (object < 0)
                     object = Intern(objects, m_Settings.m_DefaultName, m_ObjectNames);
-                const uint32_t endFace = r + 1 < c.m_Runs.size()
-                                             ? c.m_Runs[r + 1].m_FirstFace
-                                             : uint32_t(c.m_FaceSizes.size());
+                const uint32_t endFace = r + 1 < c.m_Runs.size() ? c.m_Runs[r + 1].m_FirstFace
+                                                                 : uint32_t(c.m_FaceSizes.size());
                 if (m_Plans.size() < m_ObjectNames.size())
                     m_Plans.resize(m_ObjectNames.size());
                 CObjectPlan& plan = m_Plans[size_t(object)];
@@ -791,9 +786,8 @@ public:
             if (c.m_FinalObject != kInherit)
                 object = objectMap(c.m_FinalObject);
             if (c.m_FinalMaterial != kInherit)
-                material = c.m_FinalMaterial == kNoMaterial
-                               ? kNoMaterial
-                               : materialMap(c.m_FinalMaterial);
+                material =
+                    c.m_FinalMaterial == kNoMaterial ? kNoMaterial : materialMap(c.m_FinalMaterial);
         }
         // Corner ranges of the segments.
         for (size_t k = 0; k < m_Chunks.size(); ++k)
@@ -835,8 +829,7 @@ public:
                     continue;
                 std::vector<std::string> names;
                 CTextScanner scan(line);
-                for (std::string_view word = scan.ReadWord(); !word.empty();
-                     word = scan.ReadWord())
+                for (std::string_view word = scan.ReadWord(); !word.empty(); word = scan.ReadWord())
                     names.emplace_back(word);
                 if (names.size() < 2)
                     names.assign(1, line);
@@ -1028,8 +1021,7 @@ private:
         if (last && !hasColors)
             for (CChunk& c : m_Chunks)
                 std::vector<float>().swap(c.m_Positions);
-        if (!faces->AddFaces(corners, counts, unsigned(faceNbr),
-                             unsigned(used.size())))
+        if (!faces->AddFaces(corners, counts, unsigned(faceNbr), unsigned(used.size())))
             return false;
         faces->SetPointBound(*points);
         // New faces carry a material already: only other materials are written.
@@ -1058,9 +1050,11 @@ private:
             for (size_t i = 0; i < used.size(); ++i)
                 values[int(i)] = CVCPoint(ColorOf(size_t(used[i])));
         }
-        if (hasT && !MakeCornerChannel(*object, plan, true, localT, corners, counts, faceNbr, cornerNbr))
+        if (hasT &&
+            !MakeCornerChannel(*object, plan, true, localT, corners, counts, faceNbr, cornerNbr))
             return false;
-        if (hasN && !MakeCornerChannel(*object, plan, false, localN, corners, counts, faceNbr, cornerNbr))
+        if (hasN &&
+            !MakeCornerChannel(*object, plan, false, localN, corners, counts, faceNbr, cornerNbr))
             return false;
         return true;
     }

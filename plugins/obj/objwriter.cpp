@@ -232,8 +232,7 @@ bool WriteObjFiles(const C3DScene& scene, const std::string& objPath, const std:
                 auto found = materials.find(material);
                 if (found == materials.end())
                 {
-                    const C3DMaterial* m =
-                        const_cast<C3DScene&>(scene).GetMaterialByID(material);
+                    const C3DMaterial* m = const_cast<C3DScene&>(scene).GetMaterialByID(material);
                     std::string name = m ? std::string(m->GetName().c_str()) : std::string();
                     name = UniqueName(materialNames,
                                       LineName(name, "Material" + std::to_string(material)));
@@ -295,9 +294,7 @@ bool WriteObjFiles(const C3DScene& scene, const std::string& objPath, const std:
         lib.Text("Ks").Floats(rgba, 3).Text("\n");
         // Ns and illum only when the material came with them: readers have their defaults.
         if (m->GetCustomData().HasValue(CObjParser::kShininessID))
-            lib.Text("Ns ")
-                .Float(m->GetCustomData().GetFloat(CObjParser::kShininessID))
-                .Text("\n");
+            lib.Text("Ns ").Float(m->GetCustomData().GetFloat(CObjParser::kShininessID)).Text("\n");
         lib.Text("d ").Float(1.0f - m->GetTransparencyFactor(0)).Text("\n");
         if (m->GetCustomData().HasValue(CObjParser::kIlluminationID))
             lib.Text("illum ")

@@ -55,8 +55,12 @@ TEST(ObjMalformed, StatementsAtFaultAreNamedWithTheirLine)
 
 TEST(ObjMalformed, TextsWithoutFacesAreEmptyResults)
 {
-    const std::string texts[] = {"", "# only\n# comments\n", "\n\n   \n", "v 1 2 3\nl 1 1\n",
-                                 std::string("\0\0\0\xff\xfe", 5), "f 1 2\n"};
+    const std::string texts[] = {"",
+                                 "# only\n# comments\n",
+                                 "\n\n   \n",
+                                 "v 1 2 3\nl 1 1\n",
+                                 std::string("\0\0\0\xff\xfe", 5),
+                                 "f 1 2\n"};
     for (const std::string& text : texts)
     {
         CReadOutcome read;

@@ -36,9 +36,9 @@ TEST(ObjRead, FaceFormsRelativeIndicesPolygonsAndSkippedStatements)
                              "f 1/1 2/2 3/3 4/4\n"
                              "f 1//2 3//2 4//2\n"
                              "f 1/4/1 2/3/1 \\\n 3/2/1\n"
-                             "f -5 -4 -3 -2\n"       // relative: vertices 1 2 3 4
-                             "f 1/-4 2/-3 3/-2\n"    // relative texture coordinates 1 2 3
-                             "l 1 2\np 3\nf 1 2\n"   // lines, points, a face of two corners
+                             "f -5 -4 -3 -2\n"     // relative: vertices 1 2 3 4
+                             "f 1/-4 2/-3 3/-2\n"  // relative texture coordinates 1 2 3
+                             "l 1 2\np 3\nf 1 2\n" // lines, points, a face of two corners
                              "vp 0.5\ns off\nunknown statement here\n\n"
                              "f 4 3 2 1 5\n";
     CReadOutcome read;
@@ -77,15 +77,15 @@ TEST(ObjRead, FaceFormsRelativeIndicesPolygonsAndSkippedStatements)
 TEST(ObjRead, ObjectsKeepTheirOwnPointsAndNamesMeetAgainContinue)
 {
     const std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nv 9 9 9\n"
-                             "f 1 2 3\n"                    // before any o: the file's name
+                             "f 1 2 3\n" // before any o: the file's name
                              "o  first part \n"
                              "f 4 2 1\n"
                              "g second\n"
                              "f 3 4 2\nf 2 3 4\n"
-                             "g second\n"                   // the same name: no new object
+                             "g second\n" // the same name: no new object
                              "o first part\n"
                              "f 4 3 1\n"
-                             "o\n"                          // empty: the file's name again
+                             "o\n" // empty: the file's name again
                              "f 2 3 4\n";
     CReadOutcome read;
     ReadText(text, read);
@@ -196,8 +196,9 @@ TEST(ObjRead, TwoChunksReadAsOne)
                     std::to_string(uvs) + "\n";
             break;
         default:
-            text += "f " + std::to_string(vertices) + " " + std::to_string(random() % vertices + 1) +
-                    " \\\n " + std::to_string(vertices - 1) + "\n";
+            text += "f " + std::to_string(vertices) + " " +
+                    std::to_string(random() % vertices + 1) + " \\\n " +
+                    std::to_string(vertices - 1) + "\n";
         }
     }
     CReadOutcome one, two;

@@ -94,8 +94,8 @@ TEST(ObjRoundTrip, AFailedWriteLeavesTheOldFiles)
     ReadText("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", read);
     ASSERT_NE(read.m_Scene, nullptr);
     std::string error;
-    EXPECT_FALSE(WriteObjFiles(*read.m_Scene, dir.File("old.obj"), dir.File("no/such/x.mtl"),
-                               error));
+    EXPECT_FALSE(
+        WriteObjFiles(*read.m_Scene, dir.File("old.obj"), dir.File("no/such/x.mtl"), error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(zantest::ReadFileText(dir.File("old.obj")), "old");
 }
@@ -114,8 +114,8 @@ TEST(ObjRoundTrip, ThroughThePlugInModule)
     C3DMaterial* wood = scene->CreateNewMaterial();
     wood->SetName("wood");
     wood->SetDiffuseColor(0, CRGBColor(120, 80, 40));
-    C3DSceneNode* cube = CreateCube(C3DTPoint<float>(0, 0, 0), 2, 2, 2, true,
-                                    wood->GetMaterialID(), kZanNone);
+    C3DSceneNode* cube =
+        CreateCube(C3DTPoint<float>(0, 0, 0), 2, 2, 2, true, wood->GetMaterialID(), kZanNone);
     ASSERT_NE(cube, nullptr);
     static_cast<C3DVectorKey*>(cube->CreateKey(0, kNodeTranslateKey))
         ->SetVector(C3DTVector<float>(10, 0, -5));
@@ -138,7 +138,8 @@ TEST(ObjRoundTrip, ThroughThePlugInModule)
         C3DIo io(CFileNameSpec(path.c_str()), _FileParserSilent);
         ASSERT_TRUE(io.Save(false, scene)) << io.GetIoError();
     }
-    EXPECT_NE(zantest::ReadFileText(dir.File("scene.mtl")).find("newmtl wood\n"), std::string::npos);
+    EXPECT_NE(zantest::ReadFileText(dir.File("scene.mtl")).find("newmtl wood\n"),
+              std::string::npos);
     C3DIo io(CFileNameSpec(path.c_str()), _FileParserRead | _FileParserSilent);
     C3DScene* read = io.Read(false);
     ASSERT_NE(read, nullptr) << io.GetIoError();

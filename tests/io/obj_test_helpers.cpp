@@ -116,15 +116,18 @@ void ExpectSameView(const std::vector<CObjectView>& a, const std::vector<CObject
                 const CCorner& q = y.m_Corners[k];
                 EXPECT_TRUE(near(p.m_Position, q.m_Position)) << "face " << f << " corner " << k;
                 ASSERT_EQ(p.m_UV.has_value(), q.m_UV.has_value()) << "face " << f;
-                if (p.m_UV) {
+                if (p.m_UV)
+                {
                     EXPECT_TRUE(near(*p.m_UV, *q.m_UV)) << "face " << f << " corner " << k;
                 }
                 ASSERT_EQ(p.m_Normal.has_value(), q.m_Normal.has_value()) << "face " << f;
-                if (p.m_Normal) {
+                if (p.m_Normal)
+                {
                     EXPECT_TRUE(near(*p.m_Normal, *q.m_Normal)) << "face " << f;
                 }
                 ASSERT_EQ(p.m_Color.has_value(), q.m_Color.has_value()) << "face " << f;
-                if (p.m_Color) {
+                if (p.m_Color)
+                {
                     EXPECT_EQ(*p.m_Color, *q.m_Color) << "face " << f;
                 }
             }
@@ -145,7 +148,7 @@ void ReadText(const std::string& text, CReadOutcome& outcome, const std::string&
     settings.m_DefaultName = "test";
     settings.m_MaterialFolder = folder;
     settings.m_ThreadCount = threads;
-    outcome.m_Scene = ReadObjText(text.data(), text.size(), settings, &outcome.m_Log,
-                                  outcome.m_Result);
+    outcome.m_Scene =
+        ReadObjText(text.data(), text.size(), settings, &outcome.m_Log, outcome.m_Result);
 }
 } // namespace objtest
