@@ -203,9 +203,12 @@ int main()
     std::printf("read time (best of 3, wall clock):\n");
     std::printf("  3DZan (2 threads) %8.3f s\n", ours);
     std::printf("  3DZan (1 thread)  %8.3f s\n", oursOne);
-    std::printf("  tinyobjloader     %8.3f s   ratio tinyobjloader / 3DZan %.2f\n", tiny,
-                tiny / ours);
-    std::printf("  Assimp            %8.3f s   ratio Assimp / 3DZan %.2f\n", assimp, assimp / ours);
+    std::printf("  tinyobjloader     %8.3f s   ratio tinyobjloader / 3DZan %.2f (2 threads), "
+                "%.2f (1 thread)\n",
+                tiny, tiny / ours, tiny / oursOne);
+    std::printf("  Assimp            %8.3f s   ratio Assimp / 3DZan %.2f (2 threads), "
+                "%.2f (1 thread)\n",
+                assimp, assimp / ours, assimp / oursOne);
     std::printf("  .3dif write       %8.3f s\n  .3dif read        %8.3f s   ratio .3dif read / "
                 "OBJ read %.2f\n",
                 nativeWrite, nativeRead, nativeRead / ours);
