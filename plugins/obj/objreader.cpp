@@ -1236,9 +1236,14 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
             chunks[1].m_Begin = cut;
             chunks[1].m_End = data + size;
             chunks[1].m_RecordRelative = true;
-            chunks[1].m_ReleaseText = settings.m_TextIsFileMapping;
+
+            // Pages are given back once both halves are read: releasing them while the other
+            // thread faults pages in makes the two wait on each other.
+            chunks[0].m_ReleaseText = false;
             ZanParallelFor(
                 2, [&](int k) { CChunkParser(chunks[size_t(k)]).Parse(); }, 2, 1);
+            if (settings.m_TextIsFileMapping)
+                CChunkParser::ReleasePages(data, data + size);
         }
         else
             CChunkParser(chunks[0]).Parse();
