@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/../.."
 
-peers="libcgal-dev libassimp-dev libopenmesh-dev libmeshoptimizer-dev"
+peers="libcgal-dev libassimp-dev libopenmesh-dev libmeshoptimizer-dev libtinyobjloader-dev"
 missing=""
 for p in $peers; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
