@@ -236,8 +236,18 @@ private:
             }
             if (!EqualsNoCase(word, "facet"))
                 return Fail("expected 'facet' or 'endsolid', found '" + std::string(word) + "'");
-            m_Scanner.NextLine(); // the normal is recomputed from the corners when needed
-            if (!Expect("outer") || !Expect("loop"))
+            // The normal ("normal nx ny nz") is recomputed from the corners when needed.
+            bool outer = false;
+            for (int skipped = 0; skipped < 5 && !outer; ++skipped)
+            {
+                word = NextWord();
+                outer = EqualsNoCase(word, "outer");
+                if (word.empty())
+                    break;
+            }
+            if (!outer)
+                return Fail("expected 'outer loop' after 'facet'");
+            if (!Expect("loop"))
                 return false;
             loop.clear();
             while (true)
