@@ -37,7 +37,7 @@ class CWelder
 public:
     explicit CWelder(CMeshData& mesh, size_t expectedPoints) : m_Mesh(mesh)
     {
-        size_t capacity = 1024;
+        size_t capacity = 16;
         while (capacity < expectedPoints * 2)
             capacity *= 2;
         m_Table.assign(capacity, CSlot{0, 0, 0, -1});
@@ -221,7 +221,7 @@ private:
 
     bool ReadSolid(CMeshData& mesh)
     {
-        CWelder welder(mesh, 512);
+        CWelder welder(mesh, 0);
         std::vector<int> loop;
         bool polygons = false;
         while (true)
