@@ -101,7 +101,7 @@ void Run(benchmark::State& state, const CTempFile& file, zanplugin::MeshDecoder 
             return;
         }
         std::vector<CMeshData> meshes;
-        if (!decode(mapped.GetData(), mapped.GetSize(), "bench", meshes, error))
+        if (!decode(mapped.GetData(), mapped.GetSize(), "bench", meshes, error, nullptr))
         {
             state.SkipWithError(error.c_str());
             return;

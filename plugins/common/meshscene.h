@@ -7,6 +7,7 @@
 
 #include <3dzan/foundation/fileio.h>
 #include <3dzan/foundation/files.h>
+#include <3dzan/foundation/services.h>
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/faces.h>
@@ -360,12 +361,28 @@ inline CMeshData MergeMeshes(std::vector<CMeshData>& meshes, const std::string& 
 }
 
 /// \brief Decodes a whole file held in memory into meshes; false with a readable \p error.
+///        \p progress (may be null) is told the byte position now and then and may stop the
+///        decoding (false, the task stopped).
 using MeshDecoder = bool (*)(const char* data, size_t size, const std::string& defaultName,
-                             std::vector<CMeshData>& meshes, std::string& error);
+                             std::vector<CMeshData>& meshes, std::string& error,
+                             CProgressTask* progress);
+
+/// \brief Whether \p progress asks to stop at byte \p position; \p error then says so.
+inline bool IsStopAsked(CProgressTask* progress, int64_t position, std::string& error)
+{
+    if (!progress || !progress->CheckStop(position))
+        return false;
+    error = "reading stopped on request";
+    return true;
+}
+
+/// How many records a decoder reads between two questions to its progress task.
+constexpr uint64_t kProgressEvery = 0x10000;
 
 /// \brief The read of a single-mesh format: maps \p fileName, decodes it with \p decode and
 ///        builds the scene. On failure the result is set (-1 the file cannot be opened, -7
-///        malformed content, 0 memory shortage), one line is logged, and null is returned.
+///        malformed content, -11 stopped through the progress task, 0 memory shortage), one
+///        line is logged, and null is returned.
 inline C3DScene* ReadMeshFile(CFileParser& parser, const std::string& fileName,
                               CIoOptions* options, MeshDecoder decode)
 {
@@ -378,13 +395,24 @@ inline C3DScene* ReadMeshFile(CFileParser& parser, const std::string& fileName,
     std::vector<CMeshData> meshes;
     std::string error;
     bool decoded = false;
+    const std::string title = "Reading " + FileStem(fileName);
+    CProgressTask progress(title.c_str());
+    progress.SetRange(0, int64_t(file.GetSize()));
     try
     {
-        decoded = decode(file.GetData(), file.GetSize(), FileStem(fileName), meshes, error);
+        decoded = decode(file.GetData(), file.GetSize(), FileStem(fileName), meshes, error,
+                         &progress);
     }
     catch (const std::bad_alloc&)
     {
         error = "not enough memory to read the file";
+    }
+    if (!decoded && progress.IsStopped())
+    {
+        parser.SetIoError(_IoResultCancelled, _IoLevelWarning);
+        if (options)
+            options->AddLogInfo(_IoLevelWarning, "%s", error.c_str());
+        return nullptr;
     }
     if (!decoded)
     {

@@ -14,8 +14,8 @@ namespace
 class COffReader
 {
 public:
-    COffReader(const char* data, size_t size, std::string& error)
-        : m_Data(data), m_End(data + size), m_Cursor(data), m_Error(error)
+    COffReader(const char* data, size_t size, std::string& error, CProgressTask* progress)
+        : m_Data(data), m_End(data + size), m_Cursor(data), m_Error(error), m_Progress(progress)
     {
     }
 
@@ -130,6 +130,9 @@ private:
         float values[16];
         for (size_t v = 0; v < count; ++v)
         {
+            if (v % zanplugin::kProgressEvery == 0 &&
+                zanplugin::IsStopAsked(m_Progress, m_Cursor - m_Data, m_Error))
+                return false;
             if (!NextLine())
                 return Fail("the file ends after " + std::to_string(v) + " of the " +
                             std::to_string(count) + " vertices");
@@ -184,6 +187,9 @@ private:
         mesh.m_Counts.reserve(count);
         for (size_t f = 0; f < count; ++f)
         {
+            if (f % zanplugin::kProgressEvery == 0 &&
+                zanplugin::IsStopAsked(m_Progress, m_Cursor - m_Data, m_Error))
+                return false;
             if (!NextLine())
                 return Fail("the file ends after " + std::to_string(f) + " of the " +
                             std::to_string(count) + " faces");
@@ -224,6 +230,7 @@ private:
     const char* m_Line = nullptr;
     std::vector<std::string_view> m_Words;
     std::string& m_Error;
+    CProgressTask* m_Progress;
     size_t m_VertexNbr = 0;
     bool m_HasNormal = false;
     bool m_HasColor = false;
@@ -234,7 +241,7 @@ private:
 namespace zanoff
 {
 bool DecodeOff(const char* data, size_t size, const std::string& defaultName,
-               std::vector<CMeshData>& meshes, std::string& error)
+               std::vector<CMeshData>& meshes, std::string& error, CProgressTask* progress)
 {
     meshes.clear();
     if (size == 0)
@@ -244,7 +251,7 @@ bool DecodeOff(const char* data, size_t size, const std::string& defaultName,
     }
     CMeshData mesh;
     mesh.m_Name = defaultName;
-    COffReader reader(data, size, error);
+    COffReader reader(data, size, error, progress);
     if (!reader.Read(mesh))
         return false;
     meshes.push_back(std::move(mesh));

@@ -17,7 +17,8 @@ constexpr unsigned kClassOFF = ZanTag("OFF ");
 
 /// \brief Decodes OFF bytes into one mesh named \p defaultName.
 bool DecodeOff(const char* data, size_t size, const std::string& defaultName,
-               std::vector<zanplugin::CMeshData>& meshes, std::string& error);
+               std::vector<zanplugin::CMeshData>& meshes, std::string& error,
+               CProgressTask* progress = nullptr);
 /// \brief Encodes one mesh as plain OFF.
 void EncodeOff(const zanplugin::CMeshData& mesh, std::string& out);
 

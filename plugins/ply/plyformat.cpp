@@ -158,8 +158,8 @@ enum ERole
 class CPlyReader
 {
 public:
-    CPlyReader(const char* data, size_t size, std::string& error)
-        : m_Data(data), m_End(data + size), m_Error(error)
+    CPlyReader(const char* data, size_t size, std::string& error, CProgressTask* progress)
+        : m_Data(data), m_End(data + size), m_Error(error), m_Progress(progress)
     {
     }
 
@@ -393,6 +393,9 @@ private:
             return true;
         }
         for (uint64_t r = 0; r < element.m_Count; ++r)
+        {
+            if (IsStopAsked(r))
+                return false;
             for (const CProperty& property : element.m_Properties)
             {
                 uint64_t count = 1;
@@ -401,6 +404,7 @@ private:
                 if (!SkipItems(property.m_Type, count))
                     return false;
             }
+        }
         return true;
     }
 
@@ -467,6 +471,8 @@ private:
         double values[kRoleNbr] = {};
         for (size_t v = 0; v < count; ++v)
         {
+            if (IsStopAsked(v))
+                return false;
             const char* recordStart = m_Cursor;
             float* position = &mesh.m_Positions[v * 3];
             if (packed && normals + uvs + colors == 0)
@@ -554,6 +560,8 @@ private:
         const size_t countSize = SizeOf(indices.m_CountType);
         for (uint64_t f = 0; f < element.m_Count; ++f)
         {
+            if (IsStopAsked(f))
+                return false;
             if (simple)
             {
                 if (size_t(m_End - m_Cursor) < countSize)
@@ -627,11 +635,18 @@ private:
         return true;
     }
 
+    bool IsStopAsked(uint64_t record)
+    {
+        return record % zanplugin::kProgressEvery == 0 &&
+               zanplugin::IsStopAsked(m_Progress, m_Cursor - m_Data, m_Error);
+    }
+
     const char* m_Data;
     const char* m_End;
     const char* m_Body = nullptr;
     const char* m_Cursor = nullptr;
     std::string& m_Error;
+    CProgressTask* m_Progress;
     EFormat m_Format = EFormat::Ascii;
     bool m_Swap = false;
     uint64_t m_VertexNbr = 0;
@@ -658,7 +673,7 @@ void AppendFloat(std::string& out, float value, char separator)
 namespace zanply
 {
 bool DecodePly(const char* data, size_t size, const std::string& defaultName,
-               std::vector<CMeshData>& meshes, std::string& error)
+               std::vector<CMeshData>& meshes, std::string& error, CProgressTask* progress)
 {
     meshes.clear();
     if (size == 0)
@@ -668,7 +683,7 @@ bool DecodePly(const char* data, size_t size, const std::string& defaultName,
     }
     CMeshData mesh;
     mesh.m_Name = defaultName;
-    CPlyReader reader(data, size, error);
+    CPlyReader reader(data, size, error, progress);
     if (!reader.Read(mesh))
         return false;
     if (!mesh.m_Counts.empty() &&

@@ -24,7 +24,8 @@ constexpr unsigned kPlyExportAscii = 0x01000000;
 
 /// \brief Decodes PLY bytes into one mesh named \p defaultName.
 bool DecodePly(const char* data, size_t size, const std::string& defaultName,
-               std::vector<zanplugin::CMeshData>& meshes, std::string& error);
+               std::vector<zanplugin::CMeshData>& meshes, std::string& error,
+               CProgressTask* progress = nullptr);
 /// \brief Encodes one mesh as PLY (binary little endian, or ASCII).
 void EncodePly(const zanplugin::CMeshData& mesh, bool ascii, std::string& out);
 

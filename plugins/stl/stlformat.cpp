@@ -108,7 +108,7 @@ private:
 };
 
 bool DecodeBinary(const char* data, size_t size, const std::string& name,
-                  std::vector<CMeshData>& meshes, std::string& error)
+                  std::vector<CMeshData>& meshes, std::string& error, CProgressTask* progress)
 {
     const uint64_t count = LoadU32(data + 80);
     if (count > kMaxTriangles)
@@ -126,6 +126,9 @@ bool DecodeBinary(const char* data, size_t size, const std::string& name,
     const char* record = data + kHeaderSize;
     for (uint64_t t = 0; t < count; ++t, record += kRecordSize)
     {
+        if (t % zanplugin::kProgressEvery == 0 &&
+            zanplugin::IsStopAsked(progress, int64_t(record - data), error))
+            return false;
         uint32_t bits[9];
         std::memcpy(bits, record + 12, sizeof bits);
         float corners[9];
@@ -165,8 +168,10 @@ bool EqualsNoCase(std::string_view word, std::string_view keyword)
 class CAsciiReader
 {
 public:
-    CAsciiReader(const char* data, size_t size, const std::string& name, std::string& error)
-        : m_Start(data), m_Scanner(data, size), m_DefaultName(name), m_Error(error)
+    CAsciiReader(const char* data, size_t size, const std::string& name, std::string& error,
+                 CProgressTask* progress)
+        : m_Start(data), m_Scanner(data, size), m_DefaultName(name), m_Error(error),
+          m_Progress(progress)
     {
     }
 
@@ -236,6 +241,9 @@ private:
             }
             if (!EqualsNoCase(word, "facet"))
                 return Fail("expected 'facet' or 'endsolid', found '" + std::string(word) + "'");
+            if (++m_FacetNbr % zanplugin::kProgressEvery == 0 &&
+                zanplugin::IsStopAsked(m_Progress, m_Scanner.GetPosition() - m_Start, m_Error))
+                return false;
             // The normal ("normal nx ny nz") is recomputed from the corners when needed.
             bool outer = false;
             for (int skipped = 0; skipped < 5 && !outer; ++skipped)
@@ -291,6 +299,8 @@ private:
     zanplugin::CTextScanner m_Scanner;
     const std::string& m_DefaultName;
     std::string& m_Error;
+    CProgressTask* m_Progress;
+    uint64_t m_FacetNbr = 0;
 };
 
 bool StartsWithSolid(const char* data, size_t size)
@@ -341,7 +351,7 @@ template <class F> void ForEachTriangle(const CMeshData& mesh, F&& f)
 namespace zanstl
 {
 bool DecodeStl(const char* data, size_t size, const std::string& defaultName,
-               std::vector<CMeshData>& meshes, std::string& error)
+               std::vector<CMeshData>& meshes, std::string& error, CProgressTask* progress)
 {
     meshes.clear();
     if (size == 0)
@@ -353,11 +363,11 @@ bool DecodeStl(const char* data, size_t size, const std::string& defaultName,
     {
         const uint64_t count = LoadU32(data + 80);
         if (kHeaderSize + count * kRecordSize == size)
-            return DecodeBinary(data, size, defaultName, meshes, error);
+            return DecodeBinary(data, size, defaultName, meshes, error, progress);
     }
     if (StartsWithSolid(data, size))
     {
-        CAsciiReader reader(data, size, defaultName, error);
+        CAsciiReader reader(data, size, defaultName, error, progress);
         if (!reader.Read(meshes))
             return false;
         if (meshes.empty())

@@ -22,7 +22,8 @@ constexpr unsigned kStlExportAscii = 0x01000000;
 
 /// \brief Decodes STL bytes. \p defaultName names solids without a name and binary files.
 bool DecodeStl(const char* data, size_t size, const std::string& defaultName,
-               std::vector<zanplugin::CMeshData>& meshes, std::string& error);
+               std::vector<zanplugin::CMeshData>& meshes, std::string& error,
+               CProgressTask* progress = nullptr);
 /// \brief Encodes \p meshes as binary STL (one solid) or ASCII STL (one solid per mesh).
 /// \return false with \p error when the triangle count does not fit the binary count.
 bool EncodeStl(const std::vector<zanplugin::CMeshData>& meshes, bool ascii, std::string& out,

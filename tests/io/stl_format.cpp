@@ -6,6 +6,7 @@
 
 #include "common/zan_test_helpers.h"
 
+#include <3dzan/foundation/services.h>
 #include <3dzan/scene/scene.h>
 
 #include <cmath>
@@ -17,6 +18,11 @@ using zanstl::EncodeStl;
 
 namespace
 {
+bool StopAlways(int event, ProcessProgressInfo*, void*)
+{
+    return (event & kProgressAskStopBit) != 0;
+}
+
 // A binary STL of \p triangles (9 floats each) with \p header as the start of its header.
 std::string BinaryStl(const std::vector<std::array<float, 9>>& triangles, const char* header)
 {
@@ -232,4 +238,12 @@ TEST(StlFormat, PluginReadsAndWritesThroughTheSceneFrontEnd)
     EXPECT_EQ(bad.Read(false, &options), nullptr);
     EXPECT_EQ(bad.GetIoError(), _IoResultBadFormat);
     EXPECT_NE(std::string(options.GetLogText().c_str()).find("line 3"), std::string::npos);
+
+    // A host that answers "stop" makes the read fail as cancelled.
+    void* previousData = nullptr;
+    ProgressHandler previous = progressSetCallback(&StopAlways, nullptr, &previousData);
+    C3DIo stopped(CFileNameSpec(dir.File("out.stl").c_str()), _FileParserRead | _FileParserSilent);
+    EXPECT_EQ(stopped.Read(false), nullptr);
+    progressSetCallback(previous, previousData);
+    EXPECT_EQ(stopped.GetIoError(), _IoResultCancelled);
 }
