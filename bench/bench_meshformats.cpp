@@ -100,6 +100,7 @@ void Run(benchmark::State& state, const CTempFile& file, zanplugin::MeshDecoder 
             state.SkipWithError("cannot map the file");
             return;
         }
+        zanplugin::PrefaultMapping(mapped.GetData(), mapped.GetSize());
         std::vector<CMeshData> meshes;
         if (!decode(mapped.GetData(), mapped.GetSize(), "bench", meshes, error, nullptr))
         {

@@ -40,17 +40,22 @@ public:
         size_t capacity = 16;
         while (capacity < expectedPoints * 2)
             capacity *= 2;
-        m_Table.assign(capacity, CSlot{0, 0, 0, -1});
-        m_Mask = capacity - 1;
+        Allocate(capacity);
+    }
+
+    // Starts loading the slot of the little-endian position at \p record, which Add will
+    // look up a few records later: the table is far larger than the caches.
+    void Prefetch(const char* record) const
+    {
+        float p[3];
+        std::memcpy(p, record, sizeof p);
+        __builtin_prefetch(&m_Table[Hash(Bits(p[0]), Bits(p[1]), Bits(p[2])) & m_Mask]);
     }
 
     // The point index of position \p p, added when new. p's coordinates are finite.
     int Add(const float* p)
     {
-        // Adding +0 turns -0 into +0, so the two zeros weld as equal values should.
-        const uint32_t x = std::bit_cast<uint32_t>(p[0] + 0.0f);
-        const uint32_t y = std::bit_cast<uint32_t>(p[1] + 0.0f);
-        const uint32_t z = std::bit_cast<uint32_t>(p[2] + 0.0f);
+        const uint32_t x = Bits(p[0]), y = Bits(p[1]), z = Bits(p[2]);
         size_t slot = Hash(x, y, z) & m_Mask;
         while (true)
         {
@@ -76,6 +81,9 @@ private:
         int32_t m_Index;
     };
 
+    // Adding +0 turns -0 into +0, so the two zeros weld as equal values should.
+    static uint32_t Bits(float value) { return std::bit_cast<uint32_t>(value + 0.0f); }
+
     static size_t Hash(uint32_t x, uint32_t y, uint32_t z)
     {
         uint64_t h = (uint64_t(x) * 0x9E3779B97F4A7C15ull) ^ (uint64_t(y) * 0xC2B2AE3D27D4EB4Full) ^
@@ -85,11 +93,20 @@ private:
         return size_t(h ^ (h >> 29));
     }
 
+    void Allocate(size_t capacity)
+    {
+        m_Table.clear();
+        m_Table.reserve(capacity);
+        zanplugin::AdviseHugePages(m_Table.data(), capacity * sizeof(CSlot));
+        m_Table.resize(capacity, CSlot{0, 0, 0, -1});
+        m_Mask = capacity - 1;
+    }
+
     void Grow()
     {
-        std::vector<CSlot> old(m_Table.size() * 2, CSlot{0, 0, 0, -1});
+        std::vector<CSlot> old;
         old.swap(m_Table);
-        m_Mask = m_Table.size() - 1;
+        Allocate(old.size() * 2);
         for (const CSlot& s : old)
         {
             if (s.m_Index < 0)
@@ -118,14 +135,23 @@ bool DecodeBinary(const char* data, size_t size, const std::string& name,
     }
     CMeshData mesh;
     mesh.m_Name = name;
+    mesh.m_Indices.reserve(size_t(count) * 3);
+    zanplugin::AdviseHugePages(mesh.m_Indices.data(), size_t(count) * 3 * sizeof(int));
     mesh.m_Indices.resize(size_t(count) * 3);
     // A closed triangle mesh has about half as many points as triangles.
-    CWelder welder(mesh, size_t(count / 2) + 16);
-    mesh.m_Positions.reserve(size_t(count / 2 + 16) * 3);
+    const size_t expected = size_t(count / 2 + count / 16) + 16;
+    CWelder welder(mesh, expected);
+    mesh.m_Positions.reserve(expected * 3);
+    zanplugin::AdviseHugePages(mesh.m_Positions.data(), expected * 3 * sizeof(float));
     int* indices = mesh.m_Indices.data();
     const char* record = data + kHeaderSize;
+    constexpr uint64_t kAhead = 6;
     for (uint64_t t = 0; t < count; ++t, record += kRecordSize)
     {
+        if constexpr (std::endian::native == std::endian::little)
+            if (t + kAhead < count)
+                for (int k = 0; k < 3; ++k)
+                    welder.Prefetch(record + kAhead * kRecordSize + 12 + k * 12);
         if (t % zanplugin::kProgressEvery == 0 &&
             zanplugin::IsStopAsked(progress, int64_t(record - data), error))
             return false;
