@@ -284,8 +284,8 @@ private:
                     return failLine("a property needs a name");
                 m_Elements.back().m_Properties.push_back(std::move(property));
             }
-            else
-                return failLine("unknown header keyword '" + std::string(keyword) + "'");
+            // Other lines (some exporters sign the header with a free-text line) carry
+            // nothing a reader needs: they are passed over like comments.
             scanner.NextLine();
         }
         if (!formatSeen)
