@@ -264,12 +264,12 @@ private:
             case 't': out += '\t'; break;
             case 'u':
             {
-                uint32_t code;
+                uint32_t code = 0;
                 if (!ReadHex4(code))
                     return false;
                 if (code >= 0xD800 && code < 0xDC00)
                 {
-                    uint32_t low;
+                    uint32_t low = 0;
                     if (m_Text.substr(m_Pos, 2) != "\\u")
                         return Fail("a high surrogate must be followed by a low one");
                     m_Pos += 2;

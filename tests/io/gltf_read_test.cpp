@@ -29,10 +29,11 @@ TEST(GltfRead, InstancedBoxKeepsTreeTransformsAndOneSharedObject)
     EXPECT_EQ(scene->GetParent(b), group);
     EXPECT_EQ(group->GetObjectKindOf(), unsigned(_ObjectKindGroup));
 
-    // One object shared by both boxes, counted once per node.
+    // One object shared by both boxes, counted once per node; its two primitives read the
+    // same 8 positions, which are concatenated (never welded): 16 points.
     EXPECT_EQ(a->GetObjectID(), b->GetObjectID());
     EXPECT_EQ(a->GetBaseObject()->GetInstanceNbr(), 2);
-    EXPECT_EQ(scene->GetPointNbr(), 16);
+    EXPECT_EQ(scene->GetPointNbr(), 32);
     EXPECT_EQ(scene->GetFaceNbr(), 24);
     CMaterialHashMap used;
     EXPECT_EQ(scene->GetMaterials(nullptr, used), 2);
@@ -40,8 +41,8 @@ TEST(GltfRead, InstancedBoxKeepsTreeTransformsAndOneSharedObject)
     // World positions: Group T(10,0,0); A adds T(0,5,0); B turns 90 degrees about z and
     // scales by 2, so (x, y, z) goes to (10 - 2y, 2x, 2z).
     const C3DGeomObject& box = *a->GetGeomObject();
-    ASSERT_EQ(box.GetPointNbr(), 8);
-    for (int i = 0; i < 8; ++i)
+    ASSERT_EQ(box.GetPointNbr(), 16);
+    for (int i = 0; i < 16; ++i)
     {
         const V3 p = Point(box, i);
         ExpectNear(World(a, p), {p[0] + 10, p[1] + 5, p[2]});
