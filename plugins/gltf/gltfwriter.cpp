@@ -417,7 +417,7 @@ void CWriter::WriteNodes()
         if (mesh >= 0)
         {
             // A pivot moves the object but not the children: the mesh then hangs on a child
-            // node of its own that carries the pivot's offset.
+            // node of the same name that carries the pivot's offset.
             C4x4TMatrix<float> full, inverse, pivot;
             node->GetNodeTM(0, full, true);
             if (world.GetInverse(inverse))
@@ -425,8 +425,11 @@ void CWriter::WriteNodes()
             if (pivot.IsIdentity(1e-6))
                 text += ",\"mesh\":" + std::to_string(mesh);
             else
-                meshNode = "{\"name\":\"pivot\"" + MatrixText(pivot) +
-                           ",\"mesh\":" + std::to_string(mesh) + "}";
+            {
+                meshNode = "{\"name\":";
+                AppendJsonString(meshNode, node->GetName().c_str());
+                meshNode += MatrixText(pivot) + ",\"mesh\":" + std::to_string(mesh); // closed below
+            }
         }
         m_Nodes[index] = std::move(text);
         if (!meshNode.empty())
