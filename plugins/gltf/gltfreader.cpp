@@ -557,6 +557,7 @@ float ReadComponent(const CAccessor& accessor, const uint8_t* element, unsigned 
     }
 }
 
+// Appends the accessor's elements to \p out, \p components values each.
 bool CReader::ReadFloats(size_t accessorIndex, unsigned components, std::vector<float>& out,
                          const char* what)
 {
@@ -564,19 +565,22 @@ bool CReader::ReadFloats(size_t accessorIndex, unsigned components, std::vector<
     if (accessor.m_Components < components || accessor.m_Components > 4)
         return Fail("accessor %zu: %s needs %u components, it has %u", accessorIndex, what,
                     components, accessor.m_Components);
-    out.resize(accessor.m_Count * components);
-    for (size_t i = 0; i < accessor.m_Count; ++i)
-    {
-        const uint8_t* element = accessor.m_First + i * accessor.m_Stride;
-        for (unsigned k = 0; k < components; ++k)
+    const size_t start = out.size();
+    out.resize(start + accessor.m_Count * components);
+    float* values = out.data() + start;
+    if (accessor.m_ComponentType == 5126 && accessor.m_Stride == 4 * components)
+        std::memcpy(values, accessor.m_First, accessor.m_Count * components * 4); // packed
+    else
+        for (size_t i = 0; i < accessor.m_Count; ++i)
         {
-            const float value = ReadComponent(accessor, element, k);
-            if (!std::isfinite(value))
-                return Fail("accessor %zu: element %zu of the %s is not a finite number",
-                            accessorIndex, i, what);
-            out[i * components + k] = value;
+            const uint8_t* element = accessor.m_First + i * accessor.m_Stride;
+            for (unsigned k = 0; k < components; ++k)
+                values[i * components + k] = ReadComponent(accessor, element, k);
         }
-    }
+    for (size_t i = 0, n = accessor.m_Count * components; i < n; ++i)
+        if (!std::isfinite(values[i]))
+            return Fail("accessor %zu: element %zu of the %s is not a finite number",
+                        accessorIndex, i / components, what);
     return true;
 }
 
@@ -714,11 +718,10 @@ bool CReader::AddPrimitive(size_t meshIndex, size_t primIndex, const CJsonValue&
     if (!ReadIndex(*attributes, "POSITION", m_Accessors.size(), positionIndex, true,
                    "attributes of mesh", meshIndex, "accessors"))
         return false;
-    std::vector<float> positions;
-    if (!ReadFloats(positionIndex, 3, positions, "positions"))
-        return false;
-    const size_t vertexCount = positions.size() / 3;
     const size_t base = mesh.m_Points.size() / 3;
+    if (!ReadFloats(positionIndex, 3, mesh.m_Points, "positions"))
+        return false;
+    const size_t vertexCount = mesh.m_Points.size() / 3 - base;
 
     std::vector<uint32_t> indices;
     size_t indexCount = vertexCount;
@@ -782,14 +785,19 @@ bool CReader::AddPrimitive(size_t meshIndex, size_t primIndex, const CJsonValue&
         !optional("COLOR_0", 0, colors, hasColors, "colours"))
         return false;
 
-    mesh.m_Points.insert(mesh.m_Points.end(), positions.begin(), positions.end());
+    // Channel values exist from the first primitive that has them; BuildMesh pads the rest.
     mesh.m_HasNormals |= hasNormals != 0;
     mesh.m_HasUVs |= hasUVs != 0;
     mesh.m_HasColors |= hasColors != 0;
-    mesh.m_Normals.resize(mesh.m_Points.size(), 0.0f);
-    mesh.m_NormalDefined.resize(base + vertexCount, 0);
-    mesh.m_UVs.resize((base + vertexCount) * 2, 0.0f);
-    mesh.m_Colors.resize((base + vertexCount) * 4, 255);
+    if (mesh.m_HasNormals)
+    {
+        mesh.m_Normals.resize(mesh.m_Points.size(), 0.0f);
+        mesh.m_NormalDefined.resize(base + vertexCount, 0);
+    }
+    if (mesh.m_HasUVs)
+        mesh.m_UVs.resize((base + vertexCount) * 2, 0.0f);
+    if (mesh.m_HasColors)
+        mesh.m_Colors.resize((base + vertexCount) * 4, 255);
     for (size_t i = 0; i < vertexCount; ++i)
     {
         if (hasNormals)
@@ -845,6 +853,15 @@ C3DObject* CReader::BuildMesh(size_t meshIndex)
 
     const size_t pointCount = data.m_Points.size() / 3;
     const size_t faceCount = data.m_Materials.size();
+    if (data.m_HasNormals)
+    {
+        data.m_Normals.resize(pointCount * 3, 0.0f);
+        data.m_NormalDefined.resize(pointCount, 0);
+    }
+    if (data.m_HasUVs)
+        data.m_UVs.resize(pointCount * 2, 0.0f);
+    if (data.m_HasColors)
+        data.m_Colors.resize(pointCount * 4, 255);
     auto* object = new C3DObject;
     auto* points = C3DPointList::Create();
     auto* faces = C3DFaceList::Create();
