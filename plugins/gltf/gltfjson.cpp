@@ -79,6 +79,8 @@ private:
     {
         if (m_Pos >= m_Text.size())
             return Fail("unexpected end of the text, a value was expected");
+        if (++m_ValueCount > kJsonMaxValues)
+            return Fail("the document holds too many values");
         value.m_Offset = m_Pos;
         switch (m_Text[m_Pos])
         {
@@ -338,6 +340,7 @@ private:
 
     std::string_view m_Text;
     size_t m_Pos = 0;
+    size_t m_ValueCount = 0;
     std::string m_Error;
 };
 

@@ -58,11 +58,13 @@ private:
 
 /// \brief Most nested arrays and objects accepted.
 constexpr unsigned kJsonMaxDepth = 128;
+/// \brief Most values one document may hold (each costs about a hundred bytes in memory).
+constexpr size_t kJsonMaxValues = size_t(1) << 22;
 
 /// \brief Parses \p text (UTF-8; a leading byte-order mark is skipped) into \p value.
 /// \return false with \p error set ("byte 17: ':' expected after an object key") when the text
-///         is not one complete JSON value, nests deeper than kJsonMaxDepth or holds a number
-///         that does not fit a double.
+///         is not one complete JSON value, nests deeper than kJsonMaxDepth, holds more than
+///         kJsonMaxValues values or a number that does not fit a double.
 bool ParseJson(std::string_view text, CJsonValue& value, std::string& error);
 
 /// \brief Appends \p text to \p out as a JSON string literal (quotes and escapes).
