@@ -24,6 +24,7 @@
 #include <string_view>
 
 class C3DScene;
+class CProgressTask;
 
 namespace zangltf
 {
@@ -37,6 +38,7 @@ struct CGltfSource
     std::string m_Folder;        ///< folder of external buffers, with its separator
     std::string m_Name;          ///< the file's name without folder and extension
     bool m_AllowExternal = true; ///< false: buffers must be embedded (data URIs or GLB chunk)
+    CProgressTask* m_Progress = nullptr; ///< counts the nodes read; a stop fails the read (-11)
 };
 
 /// \brief A failed read or write: the operation's result and one readable line.

@@ -4,6 +4,7 @@
 
 #include <pluginfile.h>
 
+#include <3dzan/foundation/services.h>
 #include <3dzan/scene/scene.h>
 
 namespace zangltf
@@ -23,6 +24,8 @@ C3DScene* CGltfParser::Read(const CXTString& fileName, CSceneImportOptions* opti
     source.m_Data = file.GetView();
     source.m_Folder = spec.GetFolder().c_str();
     source.m_Name = spec.GetBaseName().c_str();
+    CProgressTask progress("Reading glTF", spec.GetName().c_str());
+    source.m_Progress = &progress;
     CGltfError error;
     C3DScene* scene = ReadGltf(source, error);
     if (!scene)

@@ -8,6 +8,7 @@
 #include <pluginfile.h>
 
 #include <3dzan/animation/keys.h>
+#include <3dzan/foundation/services.h>
 #include <3dzan/animation/math.h>
 #include <3dzan/geometry/channel.h>
 #include <3dzan/geometry/facelist.h>
@@ -1068,6 +1069,9 @@ bool CReader::BuildNodes()
     // Depth-first, with an explicit stack; a node met twice closes a cycle.
     std::vector<uint8_t> visited(nodeCount, 0);
     std::vector<std::pair<size_t, C3DSceneNode*>> stack;
+    if (m_Source.m_Progress)
+        m_Source.m_Progress->SetRange(0, int64_t(nodeCount));
+    int64_t done = 0;
     for (auto it = roots.rbegin(); it != roots.rend(); ++it)
         stack.emplace_back(*it, nullptr);
     while (!stack.empty())
@@ -1077,6 +1081,8 @@ bool CReader::BuildNodes()
         if (visited[index])
             return Fail("node %zu is reached twice: the node graph has a cycle", index);
         visited[index] = 1;
+        if (m_Source.m_Progress && m_Source.m_Progress->CheckStop(++done))
+            return FailResult(_IoResultCancelled, "reading was stopped at node %zu", index);
         const CJsonValue& source = (*nodes)[index];
 
         C3DBaseObject* object = nullptr;

@@ -2,6 +2,7 @@
 // that says what is wrong; nothing crashes, hangs or allocates what a count claims.
 #include "gltf_test_helpers.h"
 
+#include <3dzan/foundation/services.h>
 #include <3dzan/io/io3d.h>
 
 #include <random>
@@ -160,4 +161,26 @@ TEST(GltfMalformed, MissingBufferFileThroughTheParser)
     const std::string line = options.GetLogLine(0, level).c_str();
     EXPECT_EQ(level, unsigned(_IoLevelError));
     EXPECT_NE(line.find("not_here.bin"), std::string::npos) << line;
+}
+
+namespace
+{
+bool StopAtOnce(int event, ProcessProgressInfo*, void*)
+{
+    return event == kProgressCheckStop;
+}
+} // namespace
+
+TEST(GltfMalformed, AHostThatStopsTheReadGetsNoScene)
+{
+    void* previousData = nullptr;
+    ProgressHandler previous = progressSetCallback(&StopAtOnce, nullptr, &previousData);
+    C3DIo io(CFileNameSpec(DataPath("instanced_box.gltf").c_str(), zangltf::kClassGLTF),
+             _FileParserSilent);
+    zangltf::CGltfParser parser(&io);
+    CSceneImportOptions options;
+    C3DScene* scene = parser.Read(DataPath("instanced_box.gltf").c_str(), &options);
+    progressSetCallback(previous, previousData);
+    EXPECT_EQ(scene, nullptr);
+    EXPECT_EQ(io.GetIoError(), _IoResultCancelled);
 }
