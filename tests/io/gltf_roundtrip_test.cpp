@@ -238,3 +238,28 @@ TEST(GltfRoundTrip, ThroughC3DIoWithThePluginModule)
     }
     FreeIOPlugins(0x4000);
 }
+
+TEST(GltfRoundTrip, LargeMeshAndAwkwardNames)
+{
+    // Over 65535 vertices: 32-bit indices. A name with quotes and a tab goes through escapes.
+    zantest::CTempDir dir;
+    ScenePtr source(C3DScene::Create());
+    C3DMaterial* material = source->CreateNewMaterial();
+    material->SetName("M \"1\"");
+    C3DSceneNode* sphere = CreateSphere(C3DTPoint<float>(1, 2, 3), 2, 258, 258, true,
+                                        material->GetMaterialID(), kUV);
+    ASSERT_NE(sphere, nullptr);
+    sphere->SetName("Sphere \"big\"\t1");
+    ASSERT_TRUE(source->AddNode(nullptr, sphere));
+    zangltf::CGltfError error;
+    ASSERT_TRUE(zangltf::WriteGltf(source.get(), dir.File("big.glb"), error)) << error.m_Message;
+    EXPECT_NE(zantest::ReadFileText(dir.File("big.glb")).find("\"componentType\":5125"),
+              std::string::npos);
+    ScenePtr read = ReadPath(dir.File("big.glb"), error);
+    ASSERT_TRUE(read) << error.m_Message;
+    EXPECT_EQ(read->GetFaceNbr(), source->GetFaceNbr());
+    ASSERT_NE(FindNode(*read, "Sphere \"big\"\t1"), nullptr);
+    const auto expected = Areas(*source), actual = Areas(*read);
+    ASSERT_EQ(actual.count("M \"1\""), 1u);
+    EXPECT_NEAR(actual.at("M \"1\""), expected.at("M \"1\""), 1e-3);
+}
