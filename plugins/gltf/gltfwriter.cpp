@@ -222,6 +222,8 @@ long CWriter::WriteMesh(C3DGeomObject* object, const CXTString& meshName)
 
     std::unordered_map<CVertexKey, uint32_t, CVertexKeyHash> vertexMap;
     std::vector<CVertexKey> vertices;
+    vertexMap.reserve(size_t(pointCount) + size_t(pointCount) / 4);
+    vertices.reserve(size_t(pointCount));
     std::map<unsigned, std::vector<uint32_t>> byMaterial; // ordered: stable output
     bool normalsComplete = normalValues != nullptr;
     bool uvComplete = uvValues != nullptr;

@@ -83,6 +83,8 @@ std::set<Corner> Corners(C3DScene& scene, bool mappedOnly = false)
     for (C3DSceneNode* node : GeomNodes(scene))
     {
         const C3DGeomObject& object = *node->GetGeomObject();
+        C4x4TMatrix<float> world;
+        node->GetNodeTM(0, world);
         auto* uv = static_cast<CUVWChannel*>(object.GetChannelByIndex(0, _ChannelUVW));
         for (unsigned f = 0; f < unsigned(object.GetFaceNbr()); ++f)
         {
@@ -94,7 +96,7 @@ std::set<Corner> Corners(C3DScene& scene, bool mappedOnly = false)
             const bool mapped = material && material->GetDiffuseMaps();
             for (int k = 0; k < n; ++k)
             {
-                const V3 p = World(node, Point(object, items[k]));
+                const V3 p = Transform(world, Point(object, items[k]));
                 const CUVWPoint t = uvItems && (mapped || !mappedOnly)
                                         ? (*uv->GetUVWPointList())[uvItems[k]]
                                         : CUVWPoint(-1, -1, 0);
@@ -115,6 +117,8 @@ std::map<std::string, double> Areas(C3DScene& scene)
     for (C3DSceneNode* node : GeomNodes(scene))
     {
         const C3DGeomObject& object = *node->GetGeomObject();
+        C4x4TMatrix<float> world;
+        node->GetNodeTM(0, world);
         for (unsigned f = 0; f < unsigned(object.GetFaceNbr()); ++f)
         {
             int n = 0;
@@ -122,8 +126,8 @@ std::map<std::string, double> Areas(C3DScene& scene)
             double normal[3] = {0, 0, 0};
             for (int k = 0; k < n; ++k)
             {
-                const V3 a = World(node, Point(object, items[k]));
-                const V3 b = World(node, Point(object, items[(k + 1) % n]));
+                const V3 a = Transform(world, Point(object, items[k]));
+                const V3 b = Transform(world, Point(object, items[(k + 1) % n]));
                 normal[0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
                 normal[1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
                 normal[2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);

@@ -132,13 +132,18 @@ inline C3DSceneNode* FindNode(const C3DScene& scene, const char* name)
     return nullptr;
 }
 
+inline V3 Transform(const C4x4TMatrix<float>& m, const V3& p)
+{
+    V3 out;
+    m.TransformPoint(p.data(), out.data());
+    return out;
+}
+
 inline V3 World(C3DSceneNode* node, const V3& p)
 {
     C4x4TMatrix<float> m;
     node->GetNodeTM(0, m);
-    V3 out;
-    m.TransformPoint(p.data(), out.data());
-    return out;
+    return Transform(m, p);
 }
 
 inline V3 Point(const C3DGeomObject& object, int index)
