@@ -11,7 +11,7 @@ namespace zangltf
 {
 C3DScene* CGltfParser::Read(const CXTString& fileName, CSceneImportOptions* options)
 {
-    const CFileNameSpec spec(fileName, kClassGLTF);
+    const CFileNameSpec named(fileName, kClassGLTF);
     zanplugin::CMappedFile file;
     if (!file.Open(fileName.c_str()))
     {
@@ -22,9 +22,9 @@ C3DScene* CGltfParser::Read(const CXTString& fileName, CSceneImportOptions* opti
     }
     CGltfSource source;
     source.m_Data = file.GetView();
-    source.m_Folder = spec.GetFolder().c_str();
-    source.m_Name = spec.GetBaseName().c_str();
-    CProgressTask progress("Reading glTF", spec.GetName().c_str());
+    source.m_Folder = named.GetFolder().c_str();
+    source.m_Name = named.GetBaseName().c_str();
+    CProgressTask progress("Reading glTF", named.GetName().c_str());
     source.m_Progress = &progress;
     CGltfError error;
     C3DScene* scene = ReadGltf(source, error);
@@ -32,11 +32,11 @@ C3DScene* CGltfParser::Read(const CXTString& fileName, CSceneImportOptions* opti
     {
         SetIoError(error.m_Result, _IoLevelError);
         if (options)
-            options->AddLogInfo(_IoLevelError, "%s: %s", spec.GetName().c_str(),
+            options->AddLogInfo(_IoLevelError, "%s: %s", named.GetName().c_str(),
                                 error.m_Message.c_str());
         return nullptr;
     }
-    scene->SetFilename(spec);
+    scene->SetFilename(named);
     return scene;
 }
 

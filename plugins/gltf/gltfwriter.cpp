@@ -468,9 +468,9 @@ bool CWriter::Write(const std::string& fileName, CGltfError& error)
         error = {_IoResultNothingToSave, "the scene has no node to write"};
         return false;
     }
-    const CFileNameSpec spec(fileName.c_str());
-    const bool binary = spec.HasExtension(".glb");
-    const std::string binName = std::string(spec.GetBaseName().c_str()) + ".bin";
+    const CFileNameSpec named(fileName.c_str());
+    const bool binary = named.HasExtension(".glb");
+    const std::string binName = std::string(named.GetBaseName().c_str()) + ".bin";
 
     std::string json = "{\"asset\":{\"version\":\"2.0\",\"generator\":\"3DZan\"},\"scene\":0,"
                        "\"scenes\":[{\"nodes\":" +
@@ -532,7 +532,7 @@ bool CWriter::Write(const std::string& fileName, CGltfError& error)
     if (!m_Bin.empty())
     {
         zanplugin::CAtomicFile bin;
-        const std::string binPath = std::string(spec.GetFolder().c_str()) + binName;
+        const std::string binPath = std::string(named.GetFolder().c_str()) + binName;
         if (!bin.Open(binPath.c_str()))
             return fail(bin);
         bin.Write(m_Bin);

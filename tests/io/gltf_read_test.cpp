@@ -88,8 +88,8 @@ TEST(GltfRead, EmbeddedTriangleKeepsMaterialAndCornerChannels)
     const V3 positions[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
     auto* uvw = static_cast<CUVWChannel*>(tri.GetChannelByIndex(0, _ChannelUVW));
     auto* vc = static_cast<CVCChannel*>(tri.GetChannelByIndex(0, _ChannelVC));
-    auto* spec = static_cast<CSpecNormalChannel*>(tri.GetChannelByIndex(0, _ChannelSpecNormal));
-    ASSERT_TRUE(uvw && vc && spec);
+    auto* normals = static_cast<CSpecNormalChannel*>(tri.GetChannelByIndex(0, _ChannelSpecNormal));
+    ASSERT_TRUE(uvw && vc && normals);
     EXPECT_EQ(material->GetDiffuseMaps()->GetChannelID(), uvw->GetChannelID());
     for (int k = 0; k < 3; ++k)
     {
@@ -100,8 +100,8 @@ TEST(GltfRead, EmbeddedTriangleKeepsMaterialAndCornerChannels)
         EXPECT_FLOAT_EQ((*uvw->GetUVWPointList())[uvIndex][1], uv[k][1]);
         const int vcIndex = vc->GetFaceList()->GetIndexes(0, m)[k];
         EXPECT_EQ((*vc->GetVCPointList())[vcIndex].GetColor(), colors[k]);
-        const int nIndex = spec->GetNormalFaceList()->GetIndexes(0, m)[k];
-        const C3DTVector<float>& normal = (*spec->GetNormalVectorList())[nIndex];
+        const int nIndex = normals->GetNormalFaceList()->GetIndexes(0, m)[k];
+        const C3DTVector<float>& normal = (*normals->GetNormalVectorList())[nIndex];
         EXPECT_EQ(normal.GetFlags() & _NormalUndefined, 0u);
         ExpectNear({normal.m_X, normal.m_Y, normal.m_Z}, {0, 0, 1});
     }
