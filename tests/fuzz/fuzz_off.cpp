@@ -3,58 +3,21 @@
 // come back the same through our writer. Anything else (a crash, a read past the input, a
 // huge allocation) is a finding.
 #include "offformat.h"
+#include "meshfuzz.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-namespace
-{
 using zanplugin::CMeshData;
-
-void CheckMesh(const CMeshData& mesh)
-{
-    size_t corners = 0;
-    for (size_t f = 0; f < mesh.GetFaceNbr(); ++f)
-    {
-        const unsigned n = mesh.m_Counts.empty() ? 3 : mesh.m_Counts[f];
-        if (n < 3)
-            std::abort(); // only faces of three corners or more are kept
-        corners += n;
-    }
-    if (corners != mesh.m_Indices.size())
-        std::abort();
-    for (int index : mesh.m_Indices)
-        if (index < 0 || size_t(index) >= mesh.GetPointNbr())
-            std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<CMeshData> meshes;
-    std::string error;
-    if (!zanoff::DecodeOff(reinterpret_cast<const char*>(data), size, "fuzz", meshes, error))
-    {
-        if (error.empty())
-            std::abort(); // a refusal always says why
+    if (!meshfuzz::DecodeAndCheck(data, size, "fuzz.off", &zanoff::DecodeOff, meshes))
         return 0;
-    }
-    size_t points = 0, faces = 0;
-    for (const CMeshData& mesh : meshes)
-    {
-        CheckMesh(mesh);
-        points += mesh.GetPointNbr();
-        faces += mesh.GetFaceNbr();
-    }
-    std::vector<CMeshData> copy = meshes;
-    C3DScene* scene = zanplugin::BuildMeshScene(copy, "fuzz.off");
-    if (!scene)
-        std::abort();
-    if (size_t(scene->GetPointNbr()) != points || size_t(scene->GetFaceNbr()) != faces)
-        std::abort();
-    scene->Delete();
+    std::string error;
 
     // What our writer makes of the mesh reads back the same.
     for (bool ascii : {false})
