@@ -943,7 +943,7 @@ bool CReader::ReadNodeMatrix(size_t nodeIndex, const CJsonValue& node, C4x4TMatr
         }
         return 1;
     };
-    double m[16];
+    double m[16] = {};
     double t[3] = {0, 0, 0}, r[4] = {0, 0, 0, 1}, s[3] = {1, 1, 1};
     const int hasM = numbers("matrix", 16, m);
     const int hasT = numbers("translation", 3, t);
