@@ -380,6 +380,9 @@ private:
 
     bool SkipElement(const CElement& element)
     {
+        // Records without properties occupy no bytes, whatever count the header declares.
+        if (element.m_Properties.empty())
+            return true;
         bool fixed = m_Format != EFormat::Ascii;
         size_t recordSize = 0;
         for (const CProperty& property : element.m_Properties)

@@ -217,6 +217,18 @@ TEST(PlyFormat, BadInputIsRefusedWithAReason)
                           "property float y\nproperty float z\nend_header\n0 0 0\n")
                   .find("99999999 records"),
               std::string::npos);
+    // An element without properties holds nothing, whatever count it declares: it is passed
+    // over at once, in ASCII as in binary.
+    for (const char* format : {"ascii", "binary_little_endian"})
+    {
+        std::vector<CMeshData> meshes;
+        std::string error;
+        const std::string header = std::string("ply\nformat ") + format +
+                                   " 1.0\nelement vertex 0\nproperty float x\nproperty float y\n"
+                                   "property float z\nelement blank 4000000000000000000\n"
+                                   "end_header\n";
+        EXPECT_TRUE(DecodePly(header.data(), header.size(), "t", meshes, error)) << error;
+    }
     // Indices outside the vertices, negative ones included, name the face and the index.
     EXPECT_NE(DecodeError(kTriangleHeader + "0 0 0\n1 0 0\n0 1 0\n3 0 1 9\n")
                   .find("face 0: vertex index 9 is outside the 3 vertices"),
