@@ -9,6 +9,7 @@
 #include "objparser.h"
 
 #include "objmtl.h"
+#include "bigarray.h"
 #include "pluginfile.h"
 
 #include <3dzan/foundation/services.h>
@@ -36,6 +37,7 @@
 #include <unordered_map>
 #include <vector>
 
+using zanplugin::CBigArray;
 using zanplugin::CTextScanner;
 
 namespace
@@ -45,6 +47,11 @@ constexpr int kNoMaterial = -2; // faces before any usemtl
 constexpr size_t kParallelBytes = size_t(4) << 20;
 constexpr unsigned kMaxCorners = 65535;
 constexpr size_t kReleaseStep = size_t(4) << 20;
+#ifdef MADV_POPULATE_READ
+constexpr int kPopulateRead = MADV_POPULATE_READ;
+#else
+constexpr int kPopulateRead = 22; // Linux 5.14 on; older kernels refuse it, which is harmless
+#endif
 
 // Faces in a row with one object and one material (chunk-local name indices).
 struct CRun
@@ -62,14 +69,15 @@ struct CChunk
     const char* m_Begin = nullptr;
     const char* m_End = nullptr;
     bool m_RecordRelative = false;
-    bool m_ReleaseText = false; // the text is a file mapping: drop the pages parsed
+    bool m_Mapped = false;      // the text is a file mapping
+    bool m_ReleaseText = false; // drop the pages of the mapping once parsed
 
-    std::vector<float> m_Positions;
-    std::vector<float> m_Colors;
-    std::vector<float> m_UVs;
-    std::vector<float> m_Normals;
-    std::vector<uint32_t> m_FaceSizes;
-    std::vector<int> m_V, m_T, m_N;
+    CBigArray<float> m_Positions;
+    CBigArray<float> m_Colors;
+    CBigArray<float> m_UVs;
+    CBigArray<float> m_Normals;
+    CBigArray<uint32_t> m_FaceSizes;
+    CBigArray<int> m_V, m_T, m_N;
     std::vector<uint32_t> m_RelativeV, m_RelativeT, m_RelativeN;
     std::vector<CRun> m_Runs;
     std::vector<std::string> m_ObjectNames, m_MaterialNames, m_Libraries;
@@ -195,8 +203,27 @@ public:
         const char* end = m_Chunk.m_End;
         std::string joined;
         const char* released = p;
+        m_Populated = p;
+        TurnPage(p, released);
+        // Every line that starts before safeEnd ends with a '\n' inside the chunk: the fast
+        // path scans such lines without checking for the chunk's end.
+        const char* safeEnd = p;
+        for (const char* q = end; q > p; --q)
+            if (q[-1] == '\n')
+            {
+                safeEnd = q;
+                break;
+            }
         while (p < end && m_Chunk.m_Error.empty())
         {
+            if (p < safeEnd)
+                if (const char* next = ParseSimpleLine(p))
+                {
+                    p = next;
+                    if (p >= m_Populated)
+                        released = TurnPage(p, released);
+                    continue;
+                }
             const char* lineStart = p;
             const void* newline = std::memchr(p, '\n', size_t(end - p));
             const char* lineEnd = newline ? static_cast<const char*>(newline) : end;
@@ -225,8 +252,8 @@ public:
             }
             ParseStatement(p, lineEnd, lineStart);
             p = next;
-            if (m_Chunk.m_ReleaseText && size_t(p - released) >= kReleaseStep)
-                released = ReleasePages(released, p);
+            if (p >= m_Populated)
+                released = TurnPage(p, released);
         }
         // A chunk whose colours began part way has white for the vertices before them.
         if (!m_Chunk.m_Colors.empty())
@@ -285,6 +312,24 @@ public:
         m_Chunk.m_V.reserve(count(corners));
     }
 
+    // Once the parse reaches m_Populated: a file mapping's next pages are mapped in one call
+    // (cheaper than a page fault every few pages) and, when the text may be released, the
+    // pages parsed since \p released are given back. Returns where the next release starts.
+    const char* TurnPage(const char* p, const char* released)
+    {
+        m_Populated = p + kReleaseStep;
+        if (!m_Chunk.m_Mapped)
+            return released;
+        const char* end = std::min(m_Chunk.m_End, p + 2 * kReleaseStep);
+        const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+        const uintptr_t first = uintptr_t(p) & ~(page - 1);
+        if (uintptr_t(end) > first)
+            madvise(reinterpret_cast<void*>(first), uintptr_t(end) - first, kPopulateRead);
+        if (m_Chunk.m_ReleaseText && size_t(p - released) >= kReleaseStep)
+            released = ReleasePages(released, p);
+        return released;
+    }
+
     // Gives back the whole pages of [from, to) of a file mapping (they are read again from
     // the file if they are needed); returns where the next release starts.
     static const char* ReleasePages(const char* from, const char* to)
@@ -307,6 +352,199 @@ public:
     }
 
 private:
+    // ------------------------------------------------------------------ the simple lines
+    // Nearly every line of a large file is a `v`, `vt`, `vn` or `f` statement in its plain
+    // form. Those are read here in one pass, without looking for the line's end first; the
+    // line must end with a '\n' (so that no scan needs a bound: each stops at it). Anything
+    // unusual (a comment, a joined line, an exponent, a relative or zero index, colours, an
+    // error) returns null before anything is stored, and the general path reads the line.
+    static bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+    static const char* SkipSpaces(const char* q)
+    {
+        while (IsSpace(*q))
+            ++q;
+        return q;
+    }
+    // After the last value: blanks, an optional '\r', then the '\n'. The next line's start,
+    // or null for anything else.
+    static const char* LineEnd(const char* q)
+    {
+        q = SkipSpaces(q);
+        if (*q == '\r')
+            ++q;
+        return *q == '\n' ? q + 1 : nullptr;
+    }
+    // One number of the simple forms [-+]digits[.digits], whose end must be a blank or the
+    // line's end. Exactly as ReadFloat reads it: short decimals by one correctly rounded
+    // division, longer ones through the scanner's conversion.
+    static const char* SimpleFloat(const char* q, float& value)
+    {
+        static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                            1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+        const char* start = q;
+        const bool negative = *q == '-';
+        q += negative || *q == '+';
+        uint64_t mantissa = 0;
+        const char* digits = q;
+        while (IsDigit(*q))
+            mantissa = mantissa * 10 + unsigned(*q++ - '0');
+        const char* point = q;
+        int fraction = 0;
+        if (*q == '.')
+        {
+            ++q;
+            const char* first = q;
+            while (IsDigit(*q))
+                mantissa = mantissa * 10 + unsigned(*q++ - '0');
+            fraction = int(q - first);
+        }
+        const ptrdiff_t count = (point - digits) + fraction;
+        if (count == 0 || count > 19 || !(IsSpace(*q) || *q == '\r' || *q == '\n'))
+            return nullptr;
+        if (mantissa <= (uint64_t(1) << 24) && fraction <= 10)
+        {
+            const float magnitude = float(mantissa) / kPowers[fraction];
+            value = negative ? -magnitude : magnitude;
+            return q;
+        }
+        CTextScanner scan(start, size_t(q - start));
+        return scan.ReadFloat(value) && scan.AtEnd() && std::isfinite(value) ? q : nullptr;
+    }
+    // \p least to \p most numbers, then the line's end: the next line's start, or null.
+    static const char* SimpleFloats(const char* q, float* values, int least, int most, int& count)
+    {
+        count = 0;
+        for (;;)
+        {
+            q = SkipSpaces(q);
+            if (*q == '\r' || *q == '\n')
+                break;
+            if (count == most || !(q = SimpleFloat(q, values[count])))
+                return nullptr;
+            ++count;
+        }
+        return count >= least ? LineEnd(q) : nullptr;
+    }
+    // A positive index of at most nine digits (0-based on return), null for anything else.
+    static const char* SimpleIndex(const char* q, int& index)
+    {
+        const char* first = q;
+        int value = 0;
+        while (IsDigit(*q) && q - first < 9)
+            value = value * 10 + (*q++ - '0');
+        if (value == 0 || IsDigit(*q))
+            return nullptr;
+        index = value - 1;
+        return q;
+    }
+
+    // Reads the simple statement that starts at \p p; the next line's start, or null.
+    const char* ParseSimpleLine(const char* p)
+    {
+        if (p[0] == 'v')
+        {
+            float values[3];
+            int count = 0;
+            const char* next = nullptr;
+            if (IsSpace(p[1]))
+            {
+                if (!m_Chunk.m_Colors.empty() || !(next = SimpleFloats(p + 2, values, 3, 3, count)))
+                    return nullptr;
+                m_Chunk.m_Positions.Append3(values);
+                return next;
+            }
+            if (p[1] == 't' && IsSpace(p[2]))
+            {
+                values[1] = values[2] = 0;
+                if (!(next = SimpleFloats(p + 3, values, 1, 3, count)))
+                    return nullptr;
+                m_Chunk.m_UVs.Append3(values);
+                return next;
+            }
+            if (p[1] == 'n' && IsSpace(p[2]))
+            {
+                if (!(next = SimpleFloats(p + 3, values, 3, 3, count)))
+                    return nullptr;
+                m_Chunk.m_Normals.Append3(values);
+                return next;
+            }
+            return nullptr;
+        }
+        if (p[0] == 'f' && IsSpace(p[1]))
+            return SimpleFace(p);
+        return nullptr;
+    }
+
+    // A face of positive indices, all corners of one form (v, v/t, v//n or v/t/n), written
+    // straight to the chunk's arrays (and taken back when the line is not simple after all).
+    const char* SimpleFace(const char* line)
+    {
+        CChunk& c = m_Chunk;
+        const size_t first = c.m_V.size();
+        // Until a face has texture coordinates or normals their arrays stay empty.
+        const bool tracksT = !c.m_T.empty(), tracksN = !c.m_N.empty();
+        const char* q = line + 2;
+        int form = -1; // bit 0: texture coordinates, bit 1: normals
+        size_t corners = 0;
+        auto undo = [&]()
+        {
+            c.m_V.resize(first);
+            if (tracksT)
+                c.m_T.resize(first);
+            if (tracksN)
+                c.m_N.resize(first);
+            return nullptr;
+        };
+        for (;;)
+        {
+            q = SkipSpaces(q);
+            if (*q == '\r' || *q == '\n')
+                break;
+            int v, t = -1, n = -1, corner = 0;
+            if (!(q = SimpleIndex(q, v)))
+                return undo();
+            if (*q == '/')
+            {
+                ++q;
+                if (*q != '/')
+                {
+                    if (!(q = SimpleIndex(q, t)))
+                        return undo();
+                    corner |= 1;
+                }
+                if (*q == '/')
+                {
+                    if (!(q = SimpleIndex(q + 1, n)))
+                        return undo();
+                    corner |= 2;
+                }
+            }
+            if (!(IsSpace(*q) || *q == '\r' || *q == '\n') || (form >= 0 && corner != form) ||
+                corners >= kMaxCorners || ((corner & 1) && !tracksT) || ((corner & 2) && !tracksN))
+                return undo(); // the general path starts the texture or normal arrays
+            form = corner;
+            ++corners;
+            c.m_V.push_back(v);
+            if (tracksT)
+                c.m_T.push_back(t);
+            if (tracksN)
+                c.m_N.push_back(n);
+        }
+        const char* next = LineEnd(q);
+        // Positive indices are checked against the whole file's elements once it is read.
+        if (!next || corners < 3 || first + corners > UINT32_MAX)
+            return undo();
+        if (c.m_FaceSizes.size() == c.m_LocateFace)
+            c.m_LocatedLine = line;
+        if (m_Changed || c.m_Runs.empty())
+        {
+            c.m_Runs.push_back({uint32_t(c.m_FaceSizes.size()), m_Object, m_Material});
+            m_Changed = false;
+        }
+        c.m_FaceSizes.push_back(uint32_t(corners));
+        return next;
+    }
+
     void Fail(const char* line, std::string message)
     {
         if (m_Chunk.m_Error.empty())
@@ -389,13 +627,13 @@ private:
         {
             float uvw[3] = {0, 0, 0};
             if (ReadNumbers(scan, uvw, 1, 3, line, "texture coordinate") > 0)
-                Append3(m_Chunk.m_UVs, uvw);
+                m_Chunk.m_UVs.Append3(uvw);
         }
         else if (keyword == "vn")
         {
             float xyz[3];
             if (ReadNumbers(scan, xyz, 3, 3, line, "normal") > 0)
-                Append3(m_Chunk.m_Normals, xyz);
+                m_Chunk.m_Normals.Append3(xyz);
         }
         else if (keyword == "o" || keyword == "g")
         {
@@ -414,13 +652,6 @@ private:
             m_Chunk.m_Libraries.emplace_back(scan.RestOfLine());
     }
 
-    // Small appends one element at a time: a ranged insert costs a copy call each.
-    static void Append3(std::vector<float>& to, const float* values)
-    {
-        to.push_back(values[0]);
-        to.push_back(values[1]);
-        to.push_back(values[2]);
-    }
 
     void ReadVertex(CTextScanner& scan, const char* line)
     {
@@ -433,16 +664,16 @@ private:
             Fail(line, "a vertex has 5 numbers (3, 4, 6 or 7 are read)");
             return;
         }
-        std::vector<float>& colors = m_Chunk.m_Colors;
+        CBigArray<float>& colors = m_Chunk.m_Colors;
         if (count >= 6)
         {
             if (colors.empty())
                 colors.assign(m_Chunk.m_Positions.size(), 1.0f);
-            Append3(colors, values + count - 3);
+            colors.Append3(values + count - 3);
         }
         else if (!colors.empty())
-            colors.insert(colors.end(), 3, 1.0f);
-        Append3(m_Chunk.m_Positions, values);
+            colors.append(3, 1.0f);
+        m_Chunk.m_Positions.Append3(values);
     }
 
     // Reads one index: 0-based, relative ones resolved against the chunk's \p count;
@@ -572,7 +803,7 @@ private:
             }
     }
 
-    static void AppendChannel(std::vector<int>& all, const std::vector<int>& face, bool has,
+    static void AppendChannel(CBigArray<int>& all, const std::vector<int>& face, bool has,
                               size_t first)
     {
         if (has && all.empty())
@@ -581,10 +812,11 @@ private:
             for (int i : face)
                 all.push_back(i);
         else if (!all.empty())
-            all.insert(all.end(), face.size(), -1);
+            all.append(face.size(), -1);
     }
 
     CChunk& m_Chunk;
+    const char* m_Populated = nullptr;
     CNameTable m_Objects;
     CNameTable m_Materials;
     int m_Object = kInherit;
@@ -701,7 +933,7 @@ public:
             size_t bad = CheckRange(c.m_V, m_VNbr, false);
             const char* what = "vertex";
             size_t nbr = m_VNbr;
-            std::vector<int>* indices = &c.m_V;
+            CBigArray<int>* indices = &c.m_V;
             const size_t badT = CheckRange(c.m_T, m_TNbr, true);
             const size_t badN = CheckRange(c.m_N, m_NNbr, true);
             if (badT < bad)
@@ -891,7 +1123,7 @@ private:
 
     // The first corner whose index is not below \p count (or negative); SIZE_MAX when none.
     // -1 is allowed in channels (no element).
-    static size_t CheckRange(const std::vector<int>& indices, size_t count, bool channel)
+    static size_t CheckRange(const CBigArray<int>& indices, size_t count, bool channel)
     {
         const unsigned bound = unsigned(count);
         const int* data = indices.data();
@@ -915,7 +1147,7 @@ private:
     }
 
     // The coordinates of global element \p index of the arrays chosen by \p array.
-    const float* Element(std::vector<float> CChunk::*array, const std::vector<size_t>& offsets,
+    const float* Element(CBigArray<float> CChunk::*array, const std::vector<size_t>& offsets,
                          size_t index) const
     {
         size_t k = m_Chunks.size() - 1;
@@ -924,6 +1156,18 @@ private:
         return (m_Chunks[k].*array).data() + 3 * (index - offsets[k]);
     }
 
+    // The corner and face ranges of segment \p s in its chunk's arrays.
+    int* SegmentCorners(CBigArray<int> CChunk::*array, const CSegment& s) const
+    {
+        return (m_Chunks[size_t(s.m_Chunk)].*array).data() + s.m_FirstCorner;
+    }
+    const unsigned* SegmentCounts(const CSegment& s) const
+    {
+        return m_Chunks[size_t(s.m_Chunk)].m_FaceSizes.data() + s.m_FirstFace;
+    }
+
+    // Every corner belongs to one object, so an object's indices are renumbered in place in
+    // the chunks' arrays and its face lists are filled segment by segment from there.
     // \p last: no object follows, so the parsed coordinates can go as soon as they are
     // copied (the peak of a read is while the last object's faces are built).
     bool MakeObject(C3DScene& scene, const CObjectPlan& plan, std::vector<int>& local,
@@ -946,48 +1190,22 @@ private:
             hasColors = hasColors || !c.m_Colors.empty();
 
         // Points in order of first use, corners renumbered.
-        // An object of one stretch of faces is renumbered in place (each corner belongs to
-        // one object); others are gathered first.
-        std::unique_ptr<int[]> cornerStore;
-        std::unique_ptr<unsigned[]> countStore;
-        int* corners = nullptr;
-        const unsigned* counts = nullptr;
-        if (plan.m_Segments.size() == 1)
-        {
-            const CSegment& s = plan.m_Segments[0];
-            CChunk& c = m_Chunks[size_t(s.m_Chunk)];
-            corners = c.m_V.data() + s.m_FirstCorner;
-            counts = c.m_FaceSizes.data() + s.m_FirstFace;
-        }
-        else
-        {
-            cornerStore.reset(new int[cornerNbr]);
-            countStore.reset(new unsigned[faceNbr]);
-            corners = cornerStore.get();
-            counts = countStore.get();
-        }
         std::vector<int> used;
         used.reserve(std::min(cornerNbr, m_VNbr));
-        size_t at = 0, faceAt = 0;
         for (const CSegment& s : plan.m_Segments)
         {
-            const CChunk& c = m_Chunks[size_t(s.m_Chunk)];
-            const int* v = c.m_V.data();
-            for (uint32_t i = s.m_FirstCorner; i < s.m_EndCorner; ++i)
+            int* v = SegmentCorners(&CChunk::m_V, s);
+            const size_t n = s.m_EndCorner - s.m_FirstCorner;
+            for (size_t i = 0; i < n; ++i)
             {
-                const int index = v[i];
-                int& slot = local[size_t(index)];
+                int& slot = local[size_t(v[i])];
                 if (slot < 0)
                 {
                     slot = int(used.size());
-                    used.push_back(index);
+                    used.push_back(v[i]);
                 }
-                corners[at++] = slot;
+                v[i] = slot;
             }
-            if (countStore)
-                std::copy(c.m_FaceSizes.begin() + s.m_FirstFace,
-                          c.m_FaceSizes.begin() + s.m_EndFace, countStore.get() + faceAt);
-            faceAt += s.m_EndFace - s.m_FirstFace;
         }
         if (last)
             std::vector<int>().swap(local);
@@ -1020,13 +1238,15 @@ private:
         }
         if (last && !hasColors)
             for (CChunk& c : m_Chunks)
-                std::vector<float>().swap(c.m_Positions);
-        if (!faces->AddFaces(corners, counts, unsigned(faceNbr), unsigned(used.size())))
-            return false;
+                c.m_Positions.Release();
+        for (const CSegment& s : plan.m_Segments)
+            if (!faces->AddFaces(SegmentCorners(&CChunk::m_V, s), SegmentCounts(s),
+                                 s.m_EndFace - s.m_FirstFace, unsigned(used.size())))
+                return false;
         faces->SetPointBound(*points);
         // New faces carry a material already: only other materials are written.
         const unsigned constructed = faces->GetFaceMaterial(0);
-        faceAt = 0;
+        size_t faceAt = 0;
         for (const CSegment& s : plan.m_Segments)
         {
             const unsigned id = s.m_Material == kNoMaterial ? m_DefaultMaterialID
@@ -1043,23 +1263,24 @@ private:
             auto* channel = static_cast<CVCChannel*>(CChannel::Create(_ChannelVC));
             object->AddChannel(channel);
             CVCPointList& values = *channel->GetVCPointList();
-            if (!values.SetSize(int(used.size()), false) ||
-                !channel->GetFaceList()->AddFaces(corners, counts, unsigned(faceNbr),
-                                                  unsigned(used.size())))
+            if (!values.SetSize(int(used.size()), false))
                 return false;
+            for (const CSegment& s : plan.m_Segments)
+                if (!channel->GetFaceList()->AddFaces(SegmentCorners(&CChunk::m_V, s),
+                                                      SegmentCounts(s), s.m_EndFace - s.m_FirstFace,
+                                                      unsigned(used.size())))
+                    return false;
             for (size_t i = 0; i < used.size(); ++i)
                 values[int(i)] = CVCPoint(ColorOf(size_t(used[i])));
         }
-        if (hasT &&
-            !MakeCornerChannel(*object, plan, true, localT, corners, counts, faceNbr, cornerNbr))
+        if (hasT && !MakeCornerChannel(*object, plan, true, localT))
             return false;
-        if (hasN &&
-            !MakeCornerChannel(*object, plan, false, localN, corners, counts, faceNbr, cornerNbr))
+        if (hasN && !MakeCornerChannel(*object, plan, false, localN))
             return false;
         return true;
     }
 
-    static bool HasAny(const std::vector<int>& indices, const CSegment& s)
+    static bool HasAny(const CBigArray<int>& indices, const CSegment& s)
     {
         if (indices.empty())
             return false;
@@ -1086,45 +1307,47 @@ private:
         return CRGBColor(byte(rgb[0]), byte(rgb[1]), byte(rgb[2]));
     }
 
-    // The texture (\p uv) or normal channel of an object: values in order of first use,
-    // \p corners reused as the channel's corner array.
+    // The texture (\p uv) or normal channel of an object: values in order of first use, the
+    // corners renumbered in place in the chunks' index arrays.
     bool MakeCornerChannel(C3DObject& object, const CObjectPlan& plan, bool uv,
-                           std::vector<int>& local, int* corners, const unsigned* counts,
-                           size_t faceNbr, size_t cornerNbr)
+                           std::vector<int>& local)
     {
+        CBigArray<int> CChunk::*array = uv ? &CChunk::m_T : &CChunk::m_N;
         const size_t total = uv ? m_TNbr : m_NNbr;
         if (local.size() != total)
             local.assign(total, -1);
         std::vector<int> used;
         std::vector<char> without; // faces with no element
-        size_t at = 0;
         bool undefinedNeeded = false;
         for (const CSegment& s : plan.m_Segments)
         {
             const CChunk& c = m_Chunks[size_t(s.m_Chunk)];
-            const std::vector<int>& indices = uv ? c.m_T : c.m_N;
-            uint32_t corner = s.m_FirstCorner;
+            if ((c.*array).empty())
+            {
+                without.insert(without.end(), s.m_EndFace - s.m_FirstFace, 1);
+                undefinedNeeded = true;
+                continue;
+            }
+            int* indices = SegmentCorners(array, s);
+            size_t corner = 0;
             for (uint32_t f = s.m_FirstFace; f < s.m_EndFace; ++f)
             {
                 const uint32_t size = c.m_FaceSizes[f];
-                const bool none = indices.empty() || indices[corner] < 0;
+                const bool none = indices[corner] < 0;
                 without.push_back(none);
+                undefinedNeeded = undefinedNeeded || none;
                 for (uint32_t i = 0; i < size; ++i, ++corner)
                 {
                     if (none)
-                    {
-                        corners[at++] = -1;
-                        continue;
-                    }
+                        continue; // stays negative until the filler is known
                     int& slot = local[size_t(indices[corner])];
                     if (slot < 0)
                     {
                         slot = int(used.size());
                         used.push_back(indices[corner]);
                     }
-                    corners[at++] = slot;
+                    indices[corner] = slot;
                 }
-                undefinedNeeded = undefinedNeeded || none;
             }
         }
         for (int i : used)
@@ -1132,10 +1355,8 @@ private:
         // Faces without elements: texture faces point at value 0 and are excluded; normal
         // faces point at one undefined normal.
         const int filler = uv ? 0 : int(used.size());
-        for (size_t i = 0; i < cornerNbr; ++i)
-            if (corners[i] < 0)
-                corners[i] = filler;
         const size_t valueNbr = used.size() + (!uv && undefinedNeeded ? 1 : 0);
+        CFaceList* faces = nullptr;
         if (uv)
         {
             auto* channel = new CUVWChannel(m_UVChannelID);
@@ -1148,13 +1369,7 @@ private:
                 const float* p = Element(&CChunk::m_UVs, m_TOffset, size_t(used[i]));
                 values[int(i)] = CUVWPoint(p[0], p[1], p[2]);
             }
-            CFaceList& faces = *channel->GetFaceList();
-            if (!faces.AddFaces(corners, counts, unsigned(faceNbr),
-                                unsigned(std::max<size_t>(valueNbr, 1))))
-                return false;
-            for (size_t f = 0; f < without.size(); ++f)
-                if (without[f])
-                    faces.SetFaceFlags(unsigned(f), _FaceExcluded, true);
+            faces = channel->GetFaceList();
         }
         else
         {
@@ -1171,10 +1386,33 @@ private:
             }
             if (valueNbr > used.size())
                 values[int(used.size())].SetFlags(_NormalUndefined);
-            if (!channel->GetFaceList()->AddFaces(corners, counts, unsigned(faceNbr),
-                                                  unsigned(valueNbr)))
+            faces = channel->GetFaceList();
+        }
+        const unsigned bound = unsigned(std::max<size_t>(valueNbr, 1));
+        std::vector<int> fillers;
+        for (const CSegment& s : plan.m_Segments)
+        {
+            const size_t n = s.m_EndCorner - s.m_FirstCorner;
+            int* indices = nullptr;
+            if ((m_Chunks[size_t(s.m_Chunk)].*array).empty())
+            {
+                fillers.assign(n, filler);
+                indices = fillers.data();
+            }
+            else
+            {
+                indices = SegmentCorners(array, s);
+                for (size_t i = 0; i < n; ++i)
+                    if (indices[i] < 0)
+                        indices[i] = filler;
+            }
+            if (!faces->AddFaces(indices, SegmentCounts(s), s.m_EndFace - s.m_FirstFace, bound))
                 return false;
         }
+        if (uv)
+            for (size_t f = 0; f < without.size(); ++f)
+                if (without[f])
+                    faces->SetFaceFlags(unsigned(f), _FaceExcluded, true);
         return true;
     }
 
@@ -1225,7 +1463,7 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
         std::vector<CChunk> chunks(1);
         chunks[0].m_Begin = data;
         chunks[0].m_End = data + size;
-        chunks[0].m_ReleaseText = settings.m_TextIsFileMapping;
+        chunks[0].m_Mapped = chunks[0].m_ReleaseText = settings.m_TextIsFileMapping;
         const char* cut = settings.m_ThreadCount > 1 && size >= kParallelBytes
                               ? FindCut(data, data + size)
                               : nullptr;
@@ -1236,6 +1474,7 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
             chunks[1].m_Begin = cut;
             chunks[1].m_End = data + size;
             chunks[1].m_RecordRelative = true;
+            chunks[1].m_Mapped = settings.m_TextIsFileMapping;
 
             // Pages are given back once both halves are read: releasing them while the other
             // thread faults pages in makes the two wait on each other.

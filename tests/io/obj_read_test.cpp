@@ -209,3 +209,119 @@ TEST(ObjRead, TwoChunksReadAsOne)
     ExpectSameView(ViewScene(*one.m_Scene), ViewScene(*two.m_Scene), 0.0f);
     EXPECT_EQ(one.m_Scene->GetPointNbr(), two.m_Scene->GetPointNbr());
 }
+
+// The plain statements that make up most files are read by a shorter path than the others; a
+// comment at the end of each line sends every line through the general one. Both must read
+// every number and face form alike, to the bit.
+TEST(ObjRead, PlainLinesReadAsTheGeneralPathReadsThem)
+{
+    std::mt19937 random(11);
+    auto number = [&]() -> std::string
+    {
+        switch (random() % 7)
+        {
+        case 0:
+            return std::to_string(int(random() % 2000) - 1000);
+        case 1:
+            return "-0." + std::to_string(random() % 1000000);
+        case 2:
+            return "+" + std::to_string(random() % 100) + "." + std::to_string(random() % 100);
+        case 3: // more digits than a float's mantissa holds exactly
+            return std::to_string(random() % 100000) + "." + std::to_string(random()) +
+                   std::to_string(random() % 1000);
+        case 4:
+            return std::to_string(random() % 10) + ".5e" + std::to_string(int(random() % 7) - 3);
+        case 5:
+            return "." + std::to_string(random() % 1000);
+        default:
+            return std::to_string(random() % 100) + ".";
+        }
+    };
+    std::vector<std::string> lines;
+    int vertices = 0, uvs = 0, normals = 0;
+    for (int round = 0; round < 3000; ++round)
+    {
+        const char* blank = random() % 5 == 0 ? "\t" : " ";
+        switch (random() % 9)
+        {
+        case 0:
+        case 1:
+            lines.push_back("v" + std::string(blank) + number() + " " + number() + "  " + number());
+            ++vertices;
+            break;
+        case 2:
+            lines.push_back(random() % 2 ? "vt " + number() + " " + number()
+                                         : "vt " + number() + " " + number() + " " + number());
+            ++uvs;
+            break;
+        case 3:
+            lines.push_back("vn " + number() + " " + number() + " " + number());
+            ++normals;
+            break;
+        case 4:
+            if (random() % 10 == 0)
+                lines.push_back("usemtl m" + std::to_string(random() % 3));
+            else if (random() % 10 == 0)
+                lines.push_back("o part" + std::to_string(random() % 4));
+            break;
+        default:
+        {
+            if (vertices < 3)
+                break;
+            // One form for the whole face, or now and then a mix of forms, or relative indices.
+            const int form = int(random() % 4);
+            const bool mixed = random() % 8 == 0, relative = random() % 8 == 0;
+            std::string face = "f";
+            const int corners = 3 + int(random() % 4);
+            for (int k = 0; k < corners; ++k)
+            {
+                const int f = mixed ? int(random() % 4) : form;
+                face += blank;
+                face += relative ? "-" + std::to_string(random() % vertices + 1)
+                                 : std::to_string(random() % vertices + 1);
+                if ((f & 1) && uvs)
+                    face += "/" + std::to_string(random() % uvs + 1);
+                else if (f & 2)
+                    face += "/";
+                if ((f & 2) && normals)
+                    face += "/" + std::to_string(random() % normals + 1);
+            }
+            lines.push_back(face);
+        }
+        }
+    }
+    std::string plain, crlf, commented;
+    for (const std::string& line : lines)
+    {
+        plain += line + "\n";
+        crlf += line + " \r\n";
+        // (Names run to the line's end: only the other statements get the comment.)
+        const bool named = line[0] == 'o' || line[0] == 'u';
+        commented += line + (named ? "\n" : " # note\n");
+    }
+    CReadOutcome a, b, c;
+    ReadText(plain, a);
+    ReadText(crlf, b);
+    ReadText(commented, c);
+    ASSERT_NE(a.m_Scene, nullptr) << a.ErrorText();
+    ASSERT_NE(b.m_Scene, nullptr) << b.ErrorText();
+    ASSERT_NE(c.m_Scene, nullptr) << c.ErrorText();
+    const std::vector<CObjectView> view = ViewScene(*a.m_Scene);
+    ASSERT_FALSE(view.empty());
+    ExpectSameView(view, ViewScene(*b.m_Scene), 0.0f);
+    ExpectSameView(view, ViewScene(*c.m_Scene), 0.0f);
+
+    // Faults on a plain line are reported as on any other line.
+    for (const std::string& bad : {std::string("f 1 2 0\n"), std::string("v 1 2 1x\n"),
+                                   std::string("v 1 2 nan\n"), std::string("f 1 2 9999999999\n"),
+                                   std::string("v 1 2\n"), std::string("f 1 2 3/x\n")})
+    {
+        CReadOutcome plainBad, commentedBad;
+        const std::string head = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+        ReadText(head + bad, plainBad);
+        ReadText(head + bad.substr(0, bad.size() - 1) + " # note\n", commentedBad);
+        EXPECT_EQ(plainBad.m_Scene, nullptr) << bad;
+        EXPECT_NE(plainBad.ErrorText().find("line 4"), std::string::npos) << plainBad.ErrorText();
+        EXPECT_EQ(plainBad.ErrorText(), commentedBad.ErrorText()) << bad;
+    }
+}
