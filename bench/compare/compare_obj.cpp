@@ -23,6 +23,7 @@
 #include <assimp/scene.h>
 #include <tiny_obj_loader.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -146,7 +147,7 @@ void ReadAssimp(const std::string& path)
 } // namespace
 
 // With `--ours THREADS`, only our reader runs, ten times (the best is printed), so that a
-// profiler sees nothing else.
+// profiler sees nothing else; with `--native`, only the native archive is written and read.
 int main(int argc, char** argv)
 {
     const int profileThreads = argc == 3 && std::strcmp(argv[1], "--ours") == 0 ? std::atoi(argv[2]) : 0;
@@ -162,6 +163,35 @@ int main(int argc, char** argv)
     std::printf("file: %s, %.1f MB, %d points, %d quadrangles\n", path.c_str(),
                 double(probe.GetSize()) / 1e6, kSide * kSide, kSide * kSide);
     ReadOurs(path, 2); // page cache warm-up
+    if (argc == 2 && std::strcmp(argv[1], "--native") == 0)
+    {
+        zanplugin::CMappedFile mapped;
+        mapped.Open(path.c_str());
+        CObjReadSettings settings;
+        CSceneImportOptions log;
+        int result = 0;
+        C3DScene* scene = ReadObjText(mapped.GetData(), mapped.GetSize(), settings, &log, result);
+        double write = 1e9, read = 1e9;
+        for (int i = 0; i < 10 && scene; ++i)
+        {
+            write = std::min(write, zancompare::BestOf(1, [] {}, [&] {
+                C3DIo out(CFileNameSpec(native.c_str()), _FileParserSilent);
+                out.Save(false, scene);
+            }));
+            read = std::min(read, zancompare::BestOf(1, [] {}, [&] {
+                C3DIo in(CFileNameSpec(native.c_str()), _FileParserRead | _FileParserSilent);
+                if (C3DScene* back = in.Read(false))
+                    back->Delete();
+            }));
+        }
+        std::printf(".3dif write %.3f s, read %.3f s (best of 10)\n", write, read);
+        if (scene)
+            scene->Delete();
+        std::remove(path.c_str());
+        std::remove(native.c_str());
+        rmdir(folder);
+        return 0;
+    }
     if (profileThreads > 0)
     {
         const double best = zancompare::BestOf(10, [] {}, [&] { ReadOurs(path, profileThreads); });

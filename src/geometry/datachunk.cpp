@@ -240,7 +240,18 @@ unsigned CDataChunk::CopyData(const CDataChunk& src)
 {
     if (&src == this)
         return m_Chunks.GetCount();
-    SetDataSize(src.m_ElementCount, false, kZanNone);
+    // The chunks the source lacks go first. The others are sized by their copy: sizing them
+    // beforehand would construct every element only to overwrite it.
+    std::vector<unsigned> stale;
+    for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
+        if (!src.HasDataChunk(m_Chunks.GetKeyAt(pos)))
+            stale.push_back(m_Chunks.GetKeyAt(pos));
+    for (unsigned id : stale)
+        RemoveDataChunk(id);
+    m_ConstructMode = false;
+    m_PreAllocation = 0;
+    m_ElementCount = src.m_ElementCount;
+    m_GrowFactor = GrowFactor(kZanNone);
     unsigned copied = 0;
     for (unsigned pos = src.m_Chunks.GetFirst(); pos != kZanNone;
          pos = src.m_Chunks.NextUsed(pos + 1))
@@ -249,8 +260,8 @@ unsigned CDataChunk::CopyData(const CDataChunk& src)
         const DataChunkInfo& info = src.m_Chunks.GetValueAt(pos);
         if (CElementArray* mine = FindArray(id))
         {
-            mine->Copy(*info.m_Array, false);
-            ++copied;
+            if (mine->Copy(*info.m_Array, false))
+                ++copied;
         }
         else if (info.m_Flags & _ChunkFollowsCopies)
         {
@@ -258,12 +269,13 @@ unsigned CDataChunk::CopyData(const CDataChunk& src)
             ++copied;
         }
     }
-    std::vector<unsigned> stale;
+    // A copy that failed for memory still leaves its chunk at the common size.
     for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
-        if (!src.HasDataChunk(m_Chunks.GetKeyAt(pos)))
-            stale.push_back(m_Chunks.GetKeyAt(pos));
-    for (unsigned id : stale)
-        RemoveDataChunk(id);
+    {
+        CElementArray& array = *m_Chunks.GetValueAt(pos).m_Array;
+        if (unsigned(array.GetSize()) != m_ElementCount)
+            SizeArray(array, m_ElementCount, false);
+    }
     m_MainID = src.m_MainID;
     UpdateMainChunk();
     return copied;

@@ -116,7 +116,12 @@ void CFaceList::EnsurePropertyChunk()
 
 unsigned* CFaceList::MaterialAt(unsigned index)
 {
-    if (m_Chunks->GetSizeOfDataChunk(kPropertyChunk) < 8)
+    // The property chunk is the main one (whose element is at hand without a lookup) in
+    // every list but one being rebuilt.
+    const unsigned size = m_Chunks->GetMainChunkID() == kPropertyChunk
+                              ? m_Chunks->GetSizeOfMainChunk()
+                              : m_Chunks->GetSizeOfDataChunk(kPropertyChunk);
+    if (size < 8)
         return nullptr;
     unsigned* property = PropertyAt(index);
     return property ? property + 1 : nullptr;

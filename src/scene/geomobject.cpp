@@ -175,9 +175,22 @@ const CMaterialHashMap* C3DGeomObject::GetMaterialsHashMap(bool update)
         return m_Materials.get();
     auto* map = new CMaterialHashMap;
     const C3DFaceList& faces = *m_FaceList;
+    // Faces come in runs of one material: the map counts each run once.
+    unsigned run = 0, runLength = 0;
     for (int f = 0; f < faces.GetSize(); ++f)
         if (!faces.IsFaceOneFlagSet(unsigned(f), _FaceInvalid | _FaceExcluded))
-            map->AddMaterial(faces.GetFaceMaterial(unsigned(f)));
+        {
+            const unsigned material = faces.GetFaceMaterial(unsigned(f));
+            if (runLength && material != run)
+            {
+                map->AddMaterial(run, runLength);
+                runLength = 0;
+            }
+            run = material;
+            ++runLength;
+        }
+    if (runLength)
+        map->AddMaterial(run, runLength);
     m_Materials = {map, [](CMaterialHashMap* m) { m->Delete(); }};
     m_MaterialsFaces = m_FaceList;
     m_MaterialsStamp = faces.GetChangedStamp();

@@ -198,10 +198,12 @@ void C3DScene::CheckoutNode(CSceneImportOptions& options)
                         });
                     // Runs of faces share their material: the set sees each run once.
                     unsigned lastFront = kZanNone, lastBack = kZanNone;
+                    const bool backs = faces->HasBackFaceMaterials();
                     for (int face = 0; face < faces->GetSize(); ++face)
                     {
                         const unsigned front = faces->GetFaceMaterial(unsigned(face));
-                        const unsigned back = faces->GetBackFaceMaterial(unsigned(face));
+                        const unsigned back =
+                            backs ? faces->GetBackFaceMaterial(unsigned(face)) : kZanNone;
                         if (front != kZanNone && front != lastFront)
                             used.insert(lastFront = front);
                         if (back != kZanNone && back != lastBack)

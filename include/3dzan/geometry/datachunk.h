@@ -71,6 +71,11 @@ public:
     }
     /// \brief Id of the main chunk, 0xFFFFFFFF when there is none.
     unsigned GetMainChunkID() const { return m_MainID; }
+    /// \brief Element size in bytes of the main chunk, 0 without one (no lookup).
+    unsigned GetSizeOfMainChunk() const
+    {
+        return m_MainArray ? m_MainArray->GetSizeOfElement() : 0;
+    }
     /// \brief Element size in bytes of a chunk, 0 when absent.
     unsigned GetSizeOfDataChunk(unsigned id) const;
     /// \brief Stored flags of a chunk, 0 when absent.
