@@ -35,11 +35,15 @@ C3DScene* CObjParser::Read(const CXTString& fileName, CSceneImportOptions* optio
     settings.m_TextIsFileMapping = true;
     if (settings.m_MaterialFolder.empty())
         settings.m_MaterialFolder = ".";
+    const std::string title = std::string("Reading ") + spec.GetBaseName().c_str();
+    CProgressTask progress(title.c_str());
+    progress.SetRange(0, int64_t(file.GetSize()));
+    settings.m_Progress = &progress;
     int result = _IoResultOk;
     C3DScene* scene = ReadObjText(file.GetData(), file.GetSize(), settings, options, result);
     if (!scene)
     {
-        SetIoError(result, _IoLevelError);
+        SetIoError(result, result == _IoResultCancelled ? _IoLevelWarning : _IoLevelError);
         return nullptr;
     }
     scene->SetFilename(CFileNameSpec(fileName, kClassOBJ));

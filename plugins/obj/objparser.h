@@ -2,6 +2,7 @@
 // for the class "OBJ ", and the reader's entry on text held in memory (fuzzing, benchmarks).
 #pragma once
 
+#include <3dzan/foundation/services.h>
 #include <3dzan/io/io3d.h>
 
 #include <cstddef>
@@ -26,6 +27,10 @@ struct CObjReadSettings
     /// The text is a read-only mapping of a file (CMappedFile): the pages already parsed are
     /// given back to the system as the parse goes (never set this for text in memory).
     bool m_TextIsFileMapping = false;
+    /// Told of the bytes parsed every few megabytes (from the parsing threads, through
+    /// CProgressTask::Advance, so its range should be 0 to the text's size); when it asks to
+    /// stop, the read fails with _IoResultCancelled. Null: no progress is reported.
+    CProgressTask* m_Progress = nullptr;
 };
 
 /// \brief Reads OBJ text held in memory.
@@ -46,7 +51,8 @@ struct CObjReadSettings
 /// \param log receives one line at level 4 on failure (with the line number for a statement
 ///        that cannot be read) and level-2 lines for missing material libraries and materials.
 /// \param result receives 1 on success, _IoResultBadFormat for text that is not OBJ,
-///        _IoResultEmptyResult when there is no face, _IoResultReadError when memory is short.
+///        _IoResultEmptyResult when there is no face, _IoResultReadError when memory is short,
+///        _IoResultCancelled when the progress task asked to stop.
 /// \return a new scene held by the caller, or null on failure.
 C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& settings,
                       CIoOptions* log, int& result);

@@ -70,6 +70,8 @@ struct CChunk
     const char* m_End = nullptr;
     bool m_RecordRelative = false;
     bool m_Mapped = false;      // the text is a file mapping
+    CProgressTask* m_Progress = nullptr;
+    bool m_Stopped = false; // the progress task asked to stop
     bool m_ReleaseText = false; // drop the pages of the mapping once parsed
 
     CBigArray<float> m_Positions;
@@ -203,7 +205,7 @@ public:
         const char* end = m_Chunk.m_End;
         std::string joined;
         const char* released = p;
-        m_Populated = p;
+        m_Populated = m_Reported = p;
         TurnPage(p, released);
         // Every line that starts before safeEnd ends with a '\n' inside the chunk: the fast
         // path scans such lines without checking for the chunk's end.
@@ -255,6 +257,8 @@ public:
             if (p >= m_Populated)
                 released = TurnPage(p, released);
         }
+        if (m_Chunk.m_Progress && m_Chunk.m_Error.empty())
+            m_Chunk.m_Progress->Advance(p - m_Reported);
         // A chunk whose colours began part way has white for the vertices before them.
         if (!m_Chunk.m_Colors.empty())
             m_Chunk.m_Colors.resize(m_Chunk.m_Positions.size(), 1.0f);
@@ -317,6 +321,15 @@ public:
     // pages parsed since \p released are given back. Returns where the next release starts.
     const char* TurnPage(const char* p, const char* released)
     {
+        if (m_Chunk.m_Progress)
+        {
+            if (m_Chunk.m_Progress->Advance(p - m_Reported))
+            {
+                m_Chunk.m_Stopped = true;
+                Fail(p, "reading stopped on request");
+            }
+            m_Reported = p;
+        }
         m_Populated = p + kReleaseStep;
         if (!m_Chunk.m_Mapped)
             return released;
@@ -817,6 +830,7 @@ private:
 
     CChunk& m_Chunk;
     const char* m_Populated = nullptr;
+    const char* m_Reported = nullptr; // where the progress was last told of
     CNameTable m_Objects;
     CNameTable m_Materials;
     int m_Object = kInherit;
@@ -1464,6 +1478,7 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
         chunks[0].m_Begin = data;
         chunks[0].m_End = data + size;
         chunks[0].m_Mapped = chunks[0].m_ReleaseText = settings.m_TextIsFileMapping;
+        chunks[0].m_Progress = settings.m_Progress;
         const char* cut = settings.m_ThreadCount > 1 && size >= kParallelBytes
                               ? FindCut(data, data + size)
                               : nullptr;
@@ -1475,6 +1490,7 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
             chunks[1].m_End = data + size;
             chunks[1].m_RecordRelative = true;
             chunks[1].m_Mapped = settings.m_TextIsFileMapping;
+            chunks[1].m_Progress = settings.m_Progress;
 
             // Pages are given back once both halves are read: releasing them while the other
             // thread faults pages in makes the two wait on each other.
@@ -1487,6 +1503,14 @@ C3DScene* ReadObjText(const char* data, size_t size, const CObjReadSettings& set
         else
             CChunkParser(chunks[0]).Parse();
 
+        for (const CChunk& c : chunks)
+            if (c.m_Stopped)
+            {
+                if (log)
+                    log->AddLogInfo(_IoLevelWarning, "%s", c.m_Error.c_str());
+                result = _IoResultCancelled;
+                return nullptr;
+            }
         for (const CChunk& c : chunks)
             if (!c.m_Error.empty())
             {

@@ -17,9 +17,35 @@
 
 namespace
 {
-constexpr size_t kArchiveBuffer = 4096;
+constexpr size_t kArchiveBuffer = 256 * 1024;
 // The first value of a scene archive: its version.
 constexpr uint32_t kSceneVersion = 1;
+
+// Raised by CProgressFile when the host stops the read.
+struct CReadStopped
+{
+};
+
+// The file a scene archive is read from, telling a progress task of the bytes read and
+// ending the read (CReadStopped) when the host asks to stop.
+class CProgressFile : public CXFile
+{
+public:
+    CProgressFile(CXDiskFile& file, CProgressTask& task) : m_File(file), m_Task(task) {}
+    size_t Read(void* buffer, size_t size) override
+    {
+        const size_t read = m_File.Read(buffer, size);
+        if (m_Task.Advance(int64_t(read)))
+            throw CReadStopped();
+        return read;
+    }
+    void Write(const void* buffer, size_t size) override { m_File.Write(buffer, size); }
+    uint64_t GetRemaining() const override { return m_File.GetRemaining(); }
+
+private:
+    CXDiskFile& m_File;
+    CProgressTask& m_Task;
+};
 
 // Drops the scene on every path out of a read that did not hand it over.
 struct CSceneHolder
@@ -88,10 +114,22 @@ C3DScene* C3DIFIo::Read(const CXTString& fileName, CSceneImportOptions* options)
         return nullptr;
     }
     CSceneHolder holder;
+    const std::string title = std::string("Reading ") + CFileNameSpec(fileName).GetBaseName().c_str();
+    CProgressTask progress(title.c_str());
+    progress.SetRange(0, int64_t(file.GetRemaining()));
     try
     {
-        CXArchive ar(&file, CXArchive::load, kArchiveBuffer);
+        CProgressFile reported(file, progress);
+        CXArchive ar(&reported, CXArchive::load, kArchiveBuffer);
         holder.m_Scene->Serialize(ar);
+    }
+    catch (const CReadStopped&)
+    {
+        if (options)
+            options->AddLogInfo(_IoLevelWarning, "%s: reading stopped on request",
+                                fileName.c_str());
+        SetIoError(_IoResultCancelled, _IoLevelWarning);
+        return nullptr;
     }
     catch (const CXArchiveException& e)
     {

@@ -4,6 +4,7 @@
 // here, whose behaviour each test scripts.
 #include <3dzan/foundation/fileio.h>
 #include <3dzan/foundation/messages.h>
+#include <3dzan/foundation/services.h>
 #include <3dzan/io/io3d.h>
 #include <3dzan/processing/primitives.h>
 #include <3dzan/scene/scene.h>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -437,6 +439,56 @@ TEST(NativeFormat, TruncatedAndGarbageFilesFailClearly)
         EXPECT_EQ(io.GetIoError(), _IoResultBadFormat) << i;
         EXPECT_NE(io.GetLastIoReport().str().find("bad.3dif") , std::string::npos)
             << i << ": the report names the file: " << io.GetLastIoReport().c_str();
+    }
+}
+
+namespace
+{
+struct CNativeProgress
+{
+    int m_Highest = -1;
+    bool m_Stop = false;
+};
+bool WatchNativeRead(int event, ProcessProgressInfo* info, void* data)
+{
+    auto* seen = static_cast<CNativeProgress*>(data);
+    if (event & kProgressPosition)
+        seen->m_Highest = std::max(seen->m_Highest, info->GetPercent());
+    return (event & kProgressAskStopBit) && seen->m_Stop;
+}
+} // namespace
+
+// Reading a scene file tells the host how far it got, and the host can stop it.
+TEST(NativeFormat, ReadReportsProgressAndCanBeStopped)
+{
+    CTempDir dir;
+    CTempConfigDir config;
+    ScenePtr scene = CubeScene();
+    const std::string path = dir.File("progress.3dif");
+    {
+        C3DIo io(CFileNameSpec(path.c_str()), _FileParserSilent);
+        ASSERT_TRUE(io.Save(false, scene.get()));
+    }
+    for (bool stop : {false, true})
+    {
+        CNativeProgress seen;
+        seen.m_Stop = stop;
+        void* previousData = nullptr;
+        ProgressHandler previous = progressSetCallback(&WatchNativeRead, &seen, &previousData);
+        C3DIo io(CFileNameSpec(path.c_str()), _FileParserRead | _FileParserSilent);
+        ScenePtr read(io.Read(false));
+        progressSetCallback(previous, previousData);
+        if (stop)
+        {
+            EXPECT_EQ(read, nullptr);
+            EXPECT_EQ(io.GetIoError(), _IoResultCancelled);
+        }
+        else
+        {
+            ASSERT_NE(read, nullptr) << io.GetLastIoReport().c_str();
+            EXPECT_EQ(read->GetFaceNbr(), scene->GetFaceNbr());
+            EXPECT_EQ(seen.m_Highest, 100);
+        }
     }
 }
 

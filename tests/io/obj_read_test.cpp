@@ -325,3 +325,63 @@ TEST(ObjRead, PlainLinesReadAsTheGeneralPathReadsThem)
         EXPECT_EQ(plainBad.ErrorText(), commentedBad.ErrorText()) << bad;
     }
 }
+
+namespace
+{
+struct CProgressSeen
+{
+    int m_Highest = -1;   // highest percentage told
+    bool m_Stop = false;  // answer to the questions
+    int m_Questions = 0;
+};
+bool WatchProgress(int event, ProcessProgressInfo* info, void* data)
+{
+    auto* seen = static_cast<CProgressSeen*>(data);
+    if (event & kProgressPosition)
+        seen->m_Highest = std::max(seen->m_Highest, info->GetPercent());
+    if (event & kProgressAskStopBit)
+        ++seen->m_Questions;
+    return (event & kProgressAskStopBit) && seen->m_Stop;
+}
+} // namespace
+
+// A large read tells its task of its progress from both parsing threads up to the whole
+// text, and a host that stops it gets no scene and a warning.
+TEST(ObjRead, ProgressReachesTheEndAndAStopCancels)
+{
+    std::string text;
+    while (text.size() < (size_t(9) << 20))
+        for (int i = 0; i < 1000; ++i)
+            text += "v 1.5 2.25 " + std::to_string(i) + "\nf -1 -1 -1\n";
+    for (bool stop : {false, true})
+    {
+        CProgressSeen seen;
+        seen.m_Stop = stop;
+        void* previousData = nullptr;
+        ProgressHandler previous = progressSetCallback(&WatchProgress, &seen, &previousData);
+        CReadOutcome outcome;
+        {
+            CProgressTask task("Reading");
+            task.SetRange(0, int64_t(text.size()));
+            CObjReadSettings settings;
+            settings.m_ThreadCount = 2;
+            settings.m_Progress = &task;
+            outcome.m_Scene =
+                ReadObjText(text.data(), text.size(), settings, &outcome.m_Log, outcome.m_Result);
+        }
+        progressSetCallback(previous, previousData);
+        EXPECT_GT(seen.m_Questions, 0);
+        if (!stop)
+        {
+            ASSERT_NE(outcome.m_Scene, nullptr) << outcome.ErrorText();
+            EXPECT_EQ(seen.m_Highest, 100);
+        }
+        else
+        {
+            EXPECT_EQ(outcome.m_Scene, nullptr);
+            EXPECT_EQ(outcome.m_Result, _IoResultCancelled);
+            EXPECT_NE(outcome.WarningText().find("stopped"), std::string::npos);
+            EXPECT_LT(seen.m_Highest, 100);
+        }
+    }
+}
