@@ -5,6 +5,7 @@
 
 #include <3dzan/foundation/xarchive.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <vector>
@@ -25,7 +26,9 @@ int GrowFactor(unsigned growBy)
 }
 } // namespace
 
-CDataChunk::CDataChunk() : m_Chunks(NextPrime(101)) {}
+// A list holds a handful of chunks: the table starts small (a scene of many objects has two
+// or three tables per object) and grows as chunks come.
+CDataChunk::CDataChunk() : m_Chunks(7) {}
 
 CDataChunk::~CDataChunk()
 {
@@ -346,12 +349,36 @@ void CDataChunk::Swap(CDataChunk& other) noexcept
     std::swap(m_MainArray, other.m_MainArray);
 }
 
+// Archives list the chunks in the slot order of the table lists used to start with (101
+// slots, grown by doubling at three quarters full), so that the bytes written do not depend
+// on the size the table has now. Chunks are placed as they come in the present table's
+// order; chunks whose slots collide could only come out otherwise if the original table had
+// met them in another order.
+std::vector<unsigned> CDataChunk::ArchiveOrder() const
+{
+    const unsigned count = m_Chunks.GetCount();
+    size_t slots = 101;
+    while (size_t(count) * 4 > slots * 3)
+        slots = NextPrime(unsigned(slots * 2 + 1));
+    std::vector<unsigned> placed(slots, kZanNone);
+    const CHashMethods<unsigned> methods;
+    for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
+    {
+        size_t i = methods.Hash(m_Chunks.GetKeyAt(pos)) % slots;
+        while (placed[i] != kZanNone)
+            i = i + 1 == slots ? 0 : i + 1;
+        placed[i] = pos;
+    }
+    placed.erase(std::remove(placed.begin(), placed.end(), kZanNone), placed.end());
+    return placed;
+}
+
 void CDataChunk::Serialize(CXArchive& ar)
 {
     if (ar.IsStoring())
     {
         ar << m_Chunks.GetCount() << m_ElementCount << unsigned(m_GrowFactor);
-        for (unsigned pos = m_Chunks.GetFirst(); pos != kZanNone; pos = m_Chunks.NextUsed(pos + 1))
+        for (unsigned pos : ArchiveOrder())
         {
             const DataChunkInfo& info = m_Chunks.GetValueAt(pos);
             ar << m_Chunks.GetKeyAt(pos) << unsigned(info.m_Flags & kFlagsStored);

@@ -41,8 +41,12 @@ void RemoveFrom(CHashMap<KEY, CXArray<unsigned>>& index, const KEY& key, unsigne
     CXArray<unsigned>* ids = index.Find(key);
     if (!ids)
         return;
+    // The list is sorted (AddSorted): found by halving, not by a walk over thousands of
+    // materials that share the default colour.
     auto& v = ids->GetVector();
-    v.erase(std::remove(v.begin(), v.end(), id), v.end());
+    auto at = std::lower_bound(v.begin(), v.end(), id);
+    if (at != v.end() && *at == id)
+        v.erase(at);
     if (v.empty())
         index.Remove(key);
 }

@@ -7,6 +7,8 @@
 /// same-named operation of its set first and then acts on its own elements.
 #pragma once
 
+#include <vector>
+
 #include <3dzan/foundation/elementarray.h>
 #include <3dzan/foundation/hashmap.h>
 
@@ -133,6 +135,7 @@ protected:
     void UpdateMainChunk();
 
 private:
+    std::vector<unsigned> ArchiveOrder() const;
     void Store(unsigned id, CElementArray* array, unsigned flags);
     CElementArray* FindArray(unsigned id) const;
     void SizeArray(CElementArray& array, unsigned count, bool keepPreallocation) const;
