@@ -23,7 +23,6 @@
 #include <assimp/scene.h>
 #include <tiny_obj_loader.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -144,6 +143,41 @@ void ReadAssimp(const std::string& path)
         std::abort();
     g_Sink += scene->mNumMeshes;
 }
+// The scene of the OBJ file, read once (for the native archive's measures).
+C3DScene* ReadScene(const std::string& path)
+{
+    zanplugin::CMappedFile mapped;
+    if (!mapped.Open(path.c_str()))
+        return nullptr;
+    CObjReadSettings settings;
+    CSceneImportOptions log;
+    int result = 0;
+    return ReadObjText(mapped.GetData(), mapped.GetSize(), settings, &log, result);
+}
+
+// Best times of writing \p scene as a native archive at \p native and reading it back.
+void TimeNative(C3DScene* scene, const std::string& native, int runs, double& write,
+                double& read)
+{
+    const auto none = [] {};
+    write = zancompare::BestOf(runs, none,
+                               [&]
+                               {
+                                   C3DIo io(CFileNameSpec(native.c_str()), _FileParserSilent);
+                                   if (!io.Save(false, scene))
+                                       std::abort();
+                               });
+    read = zancompare::BestOf(runs, none,
+                              [&]
+                              {
+                                  C3DIo io(CFileNameSpec(native.c_str()),
+                                           _FileParserRead | _FileParserSilent);
+                                  C3DScene* back = io.Read(false);
+                                  if (!back)
+                                      std::abort();
+                                  back->Delete();
+                              });
+}
 } // namespace
 
 // With `--ours THREADS`, only our reader runs, ten times (the best is printed), so that a
@@ -165,28 +199,13 @@ int main(int argc, char** argv)
     ReadOurs(path, 2); // page cache warm-up
     if (argc == 2 && std::strcmp(argv[1], "--native") == 0)
     {
-        zanplugin::CMappedFile mapped;
-        mapped.Open(path.c_str());
-        CObjReadSettings settings;
-        CSceneImportOptions log;
-        int result = 0;
-        C3DScene* scene = ReadObjText(mapped.GetData(), mapped.GetSize(), settings, &log, result);
-        double write = 1e9, read = 1e9;
-        for (int i = 0; i < 10 && scene; ++i)
-        {
-            write = std::min(write, zancompare::BestOf(1, [] {}, [&] {
-                C3DIo out(CFileNameSpec(native.c_str()), _FileParserSilent);
-                out.Save(false, scene);
-            }));
-            read = std::min(read, zancompare::BestOf(1, [] {}, [&] {
-                C3DIo in(CFileNameSpec(native.c_str()), _FileParserRead | _FileParserSilent);
-                if (C3DScene* back = in.Read(false))
-                    back->Delete();
-            }));
-        }
+        C3DScene* scene = ReadScene(path);
+        if (!scene)
+            return 1;
+        double write = 0, read = 0;
+        TimeNative(scene, native, 10, write, read);
         std::printf(".3dif write %.3f s, read %.3f s (best of 10)\n", write, read);
-        if (scene)
-            scene->Delete();
+        scene->Delete();
         std::remove(path.c_str());
         std::remove(native.c_str());
         rmdir(folder);
@@ -213,32 +232,11 @@ int main(int argc, char** argv)
     const double assimp = zancompare::BestOf(3, none, [&] { ReadAssimp(path); });
 
     // The native archive of the same scene.
-    zanplugin::CMappedFile mapped;
-    mapped.Open(path.c_str());
-    CObjReadSettings settings;
-    CSceneImportOptions log;
-    int result = 0;
-    C3DScene* scene = ReadObjText(mapped.GetData(), mapped.GetSize(), settings, &log, result);
+    C3DScene* scene = ReadScene(path);
     if (!scene)
         return 1;
-    const double nativeWrite =
-        zancompare::BestOf(3, none,
-                           [&]
-                           {
-                               C3DIo io(CFileNameSpec(native.c_str()), _FileParserSilent);
-                               if (!io.Save(false, scene))
-                                   std::abort();
-                           });
-    const double nativeRead = zancompare::BestOf(3, none,
-                                                 [&]
-                                                 {
-                                                     C3DIo io(CFileNameSpec(native.c_str()),
-                                                              _FileParserRead | _FileParserSilent);
-                                                     C3DScene* back = io.Read(false);
-                                                     if (!back)
-                                                         std::abort();
-                                                     back->Delete();
-                                                 });
+    double nativeWrite = 0, nativeRead = 0;
+    TimeNative(scene, native, 3, nativeWrite, nativeRead);
     scene->Delete();
 
     std::printf("read time (best of 3, wall clock):\n");

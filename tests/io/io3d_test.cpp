@@ -46,6 +46,13 @@ ScenePtr CubeScene()
     return scene;
 }
 
+// Saves \p scene as a native scene file at \p path through the front end.
+bool SaveNative(const std::string& path, C3DScene* scene)
+{
+    C3DIo io(CFileNameSpec(path.c_str()), _FileParserSilent);
+    return io.Save(false, scene);
+}
+
 // What a scripted test parser does, and what it saw.
 struct CScript
 {
@@ -394,10 +401,7 @@ TEST(NativeFormat, RoundTripThroughTheFrontEnd)
     scene->CreateNewMaterial(1)->SetName("Red");
     const std::string path = dir.File("scene.3dif");
     EXPECT_EQ(fileGetClassOf(path.c_str()), kClass3DIF);
-    {
-        C3DIo io(CFileNameSpec(path.c_str()), _FileParserSilent);
-        ASSERT_TRUE(io.Save(false, scene.get()));
-    }
+    ASSERT_TRUE(SaveNative(path, scene.get()));
     C3DIo io(CFileNameSpec(path.c_str()), _FileParserRead | _FileParserSilent);
     ScenePtr read(io.Read(false));
     ASSERT_NE(read, nullptr) << io.GetLastIoReport().c_str();
@@ -418,10 +422,7 @@ TEST(NativeFormat, TruncatedAndGarbageFilesFailClearly)
     CTempConfigDir config;
     ScenePtr scene = CubeScene();
     const std::string path = dir.File("whole.3dif");
-    {
-        C3DIo io(CFileNameSpec(path.c_str()), _FileParserSilent);
-        ASSERT_TRUE(io.Save(false, scene.get()));
-    }
+    ASSERT_TRUE(SaveNative(path, scene.get()));
     const std::vector<uint8_t> bytes = zantest::ReadFileBytes(path);
     ASSERT_GT(bytes.size(), 64u);
     const std::vector<std::vector<uint8_t>> bad = {
@@ -465,10 +466,7 @@ TEST(NativeFormat, ReadReportsProgressAndCanBeStopped)
     CTempConfigDir config;
     ScenePtr scene = CubeScene();
     const std::string path = dir.File("progress.3dif");
-    {
-        C3DIo io(CFileNameSpec(path.c_str()), _FileParserSilent);
-        ASSERT_TRUE(io.Save(false, scene.get()));
-    }
+    ASSERT_TRUE(SaveNative(path, scene.get()));
     for (bool stop : {false, true})
     {
         CNativeProgress seen;
