@@ -33,12 +33,43 @@ public:
             m_HasColor = true, prefix.remove_prefix(1);
         if (!prefix.empty() && prefix[0] == 'N')
             m_HasNormal = true, prefix.remove_prefix(1);
+        if (!prefix.empty() && prefix[0] == '4')
+            m_Homogeneous = true, prefix.remove_prefix(1);
+        const bool dimensioned = !prefix.empty() && prefix[0] == 'n';
+        if (dimensioned)
+            prefix.remove_prefix(1);
         if (!prefix.empty())
             return FailLine("the variant '" + std::string(keyword) + "' is not supported");
 
-        // The counts follow the keyword on its line, or come on the next line.
         size_t first = 1;
-        if (m_Words.size() < 3)
+        if (dimensioned)
+        {
+            // The dimension follows the keyword, on its line or on the next one.
+            if (m_Words.size() < 2)
+            {
+                if (!NextLine())
+                    return Fail("the file ends before the dimension of the vertices");
+                first = 0;
+            }
+            int64_t dimension = 0;
+            if (!ParseInt(m_Words[first], dimension) || dimension < 1 ||
+                dimension > kMaxDimension)
+                return FailLine("the dimension of the vertices must be a whole number from 1 "
+                                "to " + std::to_string(kMaxDimension));
+            m_Dimension = size_t(dimension);
+            if (m_HasNormal && m_Dimension != 3)
+                return FailLine("normals are read in 3 dimensions only, not " +
+                                std::to_string(m_Dimension));
+            // The counts come after it.
+            m_Words.erase(m_Words.begin(), m_Words.begin() + long(first + 1));
+            first = 0;
+            if (m_Words.empty() && !NextLine())
+                return Fail("the file ends before the counts line");
+            if (m_Words.size() < 2)
+                return FailLine("the counts line needs the vertex and face counts");
+        }
+        // The counts follow the keyword on its line, or come on the next line.
+        if (!dimensioned && m_Words.size() < 3)
         {
             if (!NextLine())
                 return Fail("the file ends before the counts line");
@@ -50,9 +81,11 @@ public:
         if (!ParseInt(m_Words[first], vertexNbr) || !ParseInt(m_Words[first + 1], faceNbr) ||
             vertexNbr < 0 || faceNbr < 0)
             return FailLine("the vertex and face counts must be whole numbers of 0 or more");
+        // A vertex takes at least a digit and a separator per value, a face "0\n".
         const uint64_t left = uint64_t(m_End - m_Cursor) + 2;
-        if (uint64_t(vertexNbr) > left / 6 || uint64_t(faceNbr) > left / 2 ||
-            uint64_t(vertexNbr) * 6 + uint64_t(faceNbr) * 2 > left)
+        const uint64_t vertexBytes = 2 * (m_Dimension + (m_Homogeneous ? 1 : 0));
+        if (uint64_t(vertexNbr) > left / vertexBytes || uint64_t(faceNbr) > left / 2 ||
+            uint64_t(vertexNbr) * vertexBytes + uint64_t(faceNbr) * 2 > left)
             return FailLine("the counts (" + std::to_string(vertexNbr) + " vertices, " +
                             std::to_string(faceNbr) + " faces) are more than the " +
                             std::to_string(m_End - m_Cursor) + " bytes left can hold");
@@ -126,8 +159,9 @@ private:
             mesh.m_Colors.resize(count * 4);
         if (m_HasUV)
             mesh.m_UVs.resize(count * 2);
-        const size_t fixed = 3 + (m_HasNormal ? 3 : 0) + (m_HasUV ? 2 : 0);
-        float values[16];
+        const size_t coordinates = m_Dimension + (m_Homogeneous ? 1 : 0);
+        const size_t fixed = coordinates + (m_HasNormal ? 3 : 0) + (m_HasUV ? 2 : 0);
+        float values[kMaxDimension + 1 + 3 + 2 + 4];
         for (size_t v = 0; v < count; ++v)
         {
             if (v % zanplugin::kProgressEvery == 0 &&
@@ -138,24 +172,34 @@ private:
                             std::to_string(count) + " vertices");
             const size_t colorNbr = m_HasColor ? m_Words.size() - std::min(m_Words.size(), fixed) : 0;
             if (m_Words.size() < fixed || (m_HasColor && colorNbr != 3 && colorNbr != 4) ||
-                (!m_HasColor && m_Words.size() > 16))
+                (!m_HasColor && m_Words.size() > fixed + 4))
                 return FailLine("vertex " + std::to_string(v) + " has " +
                                 std::to_string(m_Words.size()) + " values, which the header '" +
                                 (m_HasUV ? "ST" : "") + (m_HasColor ? "C" : "") +
-                                (m_HasNormal ? "N" : "") + "OFF' does not allow");
+                                (m_HasNormal ? "N" : "") + (m_Homogeneous ? "4" : "") +
+                                (m_Dimension != 3 ? "n" : "") + "OFF' does not allow");
             const size_t used = fixed + colorNbr;
             bool integerColor = true;
             for (size_t k = 0; k < used; ++k)
             {
                 if (!ParseFloat(m_Words[k], values[k]))
                     return FailLine("'" + std::string(m_Words[k].substr(0, 32)) + "' is not a number");
-                if (k < 3 && !std::isfinite(values[k]))
+                if (k < coordinates && !std::isfinite(values[k]))
                     return FailLine("vertex " + std::to_string(v) +
                                     " has a coordinate that is not a finite number");
             }
-            size_t at = 0;
-            for (int k = 0; k < 3; ++k)
-                mesh.m_Positions[v * 3 + size_t(k)] = values[at++];
+            // The first three coordinates place the point (missing ones are 0); a homogeneous
+            // component divides them.
+            const float w = m_Homogeneous ? values[m_Dimension] : 1.0f;
+            for (size_t k = 0; k < 3; ++k)
+            {
+                const float value = k < m_Dimension ? values[k] / w : 0.0f;
+                if (!std::isfinite(value))
+                    return FailLine("vertex " + std::to_string(v) +
+                                    " has a homogeneous component that leaves it at infinity");
+                mesh.m_Positions[v * 3 + k] = value;
+            }
+            size_t at = coordinates;
             if (m_HasNormal)
                 for (int k = 0; k < 3; ++k)
                     mesh.m_Normals[v * 3 + size_t(k)] = values[at++];
@@ -231,7 +275,10 @@ private:
     std::vector<std::string_view> m_Words;
     std::string& m_Error;
     CProgressTask* m_Progress;
+    static constexpr size_t kMaxDimension = 16;
     size_t m_VertexNbr = 0;
+    size_t m_Dimension = 3;     // coordinates of a vertex, without the homogeneous one
+    bool m_Homogeneous = false; // 4OFF: each vertex ends with a w that divides the others
     bool m_HasNormal = false;
     bool m_HasColor = false;
     bool m_HasUV = false;

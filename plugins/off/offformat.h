@@ -1,10 +1,13 @@
 // OFF files: decoding from memory, encoding to bytes, and the scene parser.
 //
-// Reading accepts the header keywords OFF, COFF, NOFF, STOFF and their combinations
-// ([ST][C][N]OFF), '#' comments, the counts on the header line or on the next one, vertex
-// lines "x y z [nx ny nz] [r g b [a]] [s t]" (colours as bytes 0-255 or reals 0-1) and face
-// lines "n i1 ... in" whose trailing face colour is ignored. One object, holding every vertex
-// of the counts line. Writing gives plain OFF.
+// Reading accepts the header keywords OFF, COFF, NOFF, STOFF, 4OFF, nOFF and their
+// combinations ([ST][C][N][4][n]OFF), '#' comments, the counts on the header line or on the
+// next one, vertex lines "x y z [w] [nx ny nz] [r g b [a]] [s t]" (colours as bytes 0-255 or
+// reals 0-1) and face lines "n i1 ... in" whose trailing face colour is ignored. With 4 each
+// vertex carries a homogeneous w that divides its coordinates; with n the dimension (1 to 16)
+// follows the keyword and each vertex has that many coordinates: the first three place the
+// point, missing ones are 0, further ones are dropped (normals only in 3 dimensions). One
+// object, holding every vertex of the counts line. Writing gives plain OFF.
 #pragma once
 
 #include "meshscene.h"

@@ -77,7 +77,12 @@ TEST(OffFormat, BadInputIsRefusedWithAReason)
     EXPECT_NE(DecodeError("").find("empty"), std::string::npos);
     EXPECT_NE(DecodeError("# nothing\n\n").find("no header"), std::string::npos);
     EXPECT_NE(DecodeError("PLY\n3 1 0\n").find("not an OFF"), std::string::npos);
-    EXPECT_NE(DecodeError("4OFF\n1 0 0\n0 0 0 0\n").find("not supported"), std::string::npos);
+    EXPECT_NE(DecodeError("5OFF\n1 0 0\n0 0 0 0\n").find("not supported"), std::string::npos);
+    EXPECT_NE(DecodeError("4OFF\n1 0 0\n1 2 3 0\n").find("infinity"), std::string::npos);
+    EXPECT_NE(DecodeError("nOFF\n0\n1 0 0\n1\n").find("dimension"), std::string::npos);
+    EXPECT_NE(DecodeError("nOFF 99 1 0 0\n1\n").find("dimension"), std::string::npos);
+    EXPECT_NE(DecodeError("NnOFF 2 1 0 0\n1 2 0 0 1\n").find("3 dimensions"), std::string::npos);
+    EXPECT_NE(DecodeError("nOFF 2\n1\n").find("counts"), std::string::npos);
     EXPECT_NE(DecodeError("OFF\n").find("counts"), std::string::npos);
     EXPECT_NE(DecodeError("OFF\n3 x 0\n").find("line 2"), std::string::npos);
     EXPECT_NE(DecodeError("OFF\n-3 1 0\n").find("0 or more"), std::string::npos);
@@ -122,4 +127,17 @@ TEST(OffFormat, PluginReadsAndWritesThroughTheSceneFrontEnd)
     ASSERT_TRUE(writer.Save(false, scene.get())) << writer.GetIoError();
     const CMeshData copy = Decode(zantest::ReadFileText(dir.File("copy.off")));
     EXPECT_EQ(meshtest::FacePositions(copy), meshtest::FacePositions(source));
+}
+
+// Homogeneous and n-dimensional vertices: w divides the coordinates, the first three
+// coordinates place the point and the others are dropped or taken as 0.
+TEST(OffFormat, HomogeneousAndDimensionedVertices)
+{
+    const CMeshData homogeneous = Decode("4OFF 3 1 0\n2 4 6 2\n1 0 0 0.5\n0 3 0 1\n3 0 1 2\n");
+    EXPECT_EQ(homogeneous.m_Positions, (std::vector<float>{1, 2, 3, 2, 0, 0, 0, 3, 0}));
+    const CMeshData planar = Decode("nOFF\n2\n3 1 0\n0 0\n1 0\n0 1\n3 0 1 2\n");
+    EXPECT_EQ(planar.m_Positions, (std::vector<float>{0, 0, 0, 1, 0, 0, 0, 1, 0}));
+    const CMeshData four = Decode("4nOFF 5 3 1 0\n1 2 3 4 5 2\n2 2 2 2 2 1\n0 0 1 0 0 1\n3 0 1 2\n");
+    EXPECT_EQ(four.m_Positions, (std::vector<float>{0.5f, 1, 1.5f, 2, 2, 2, 0, 0, 1}));
+    EXPECT_EQ(four.m_Counts, (std::vector<unsigned>{3}));
 }
