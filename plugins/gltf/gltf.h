@@ -7,12 +7,16 @@
 // TRIANGLE_STRIP and TRIANGLE_FAN primitives (points, lines and loops are skipped); POSITION,
 // NORMAL (specified normals), TEXCOORD_0 (texture coordinates, v turned upwards as 1 - v) and
 // COLOR_0 (vertex colours); materials with their base colour factor (alpha as transparency)
-// and the image of their base colour texture as the diffuse map.
+// and the image of their base colour texture as the diffuse map; cameras (perspective with
+// their field of view, aspect ratio and clip planes, or orthographic) and the punctual lights
+// of KHR_lights_punctual (directional, point and spot, with colour, intensity, range and cone
+// angles). A node holds one object: a camera or light of a node that also has a mesh (or a
+// light beside a camera) goes to a child node named after it ("<node> camera", "<node> light").
 //
 // What it leaves out: sparse accessors (an accessor without a buffer view is refused), skins,
-// morph targets, animations, cameras, lights and every other material parameter. No extension
-// is understood; a file whose "extensionsRequired" names any is refused, except
-// KHR_materials_unlit, which only changes the shading. Images held inside the file (data URIs
+// morph targets, animations and every other material parameter. No other extension is
+// understood; a file whose "extensionsRequired" names any is refused, except
+// KHR_materials_unlit, which only changes the shading, and KHR_lights_punctual. Images held inside the file (data URIs
 // or buffer views) are not extracted: the diffuse map then takes the name
 // "embedded:<image name>" (or "embedded:image<index>"), which no file on disk matches.
 #pragma once

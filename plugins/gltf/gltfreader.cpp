@@ -16,8 +16,10 @@
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/materials/material.h>
 #include <3dzan/materials/materialmap.h>
+#include <3dzan/scene/camera.h>
 #include <3dzan/scene/geomobject.h>
 #include <3dzan/scene/group.h>
+#include <3dzan/scene/light.h>
 #include <3dzan/scene/scene.h>
 #include <3dzan/scene/scenenode.h>
 
@@ -196,6 +198,12 @@ private:
     bool ReadNodeMatrix(size_t nodeIndex, const CJsonValue& node, C4x4TMatrix<float>& matrix,
                         bool& hasMatrix);
     bool BuildNodes();
+    bool ReadOptionalNumber(const CJsonValue& owner, const char* key, double& value,
+                            const char* what, size_t ownerIndex);
+    C3DCamera* BuildCamera(size_t cameraIndex);
+    C3DLight* BuildLight(size_t lightIndex);
+    const CJsonValue* GetLights();
+    bool AddChildObject(C3DSceneNode* parent, C3DBaseObject* object, const std::string& name);
     unsigned GetDefaultMaterial();
 
     const CGltfSource& m_Source;
@@ -314,7 +322,8 @@ bool CReader::CheckAsset()
             const CJsonValue& name = (*required)[i];
             if (!name.IsString())
                 return Fail("extensionsRequired[%zu] is not a string", i);
-            if (name.GetString() != "KHR_materials_unlit")
+            if (name.GetString() != "KHR_materials_unlit" &&
+                name.GetString() != "KHR_lights_punctual")
                 return FailResult(_IoResultNotSupported, "required extension %s is not supported",
                                   name.GetString().substr(0, 64).c_str());
         }
@@ -977,6 +986,160 @@ bool CReader::ReadNodeMatrix(size_t nodeIndex, const CJsonValue& node, C4x4TMatr
     return true;
 }
 
+// A number member, left as it is when absent; anything but a finite number is refused.
+bool CReader::ReadOptionalNumber(const CJsonValue& owner, const char* key, double& value,
+                                 const char* what, size_t ownerIndex)
+{
+    const CJsonValue* member = owner.Find(key);
+    if (!member)
+        return true;
+    if (!member->IsNumber() || !std::isfinite(member->GetNumber()))
+        return Fail("%s %zu: %s is not a number", what, ownerIndex, key);
+    value = member->GetNumber();
+    return true;
+}
+
+// glTF cameras look down their local -Z axis with +Y up, as ours do.
+C3DCamera* CReader::BuildCamera(size_t cameraIndex)
+{
+    const CJsonValue& source = (*m_Root.Find("cameras"))[cameraIndex];
+    const CJsonValue* type = source.IsObject() ? source.Find("type") : nullptr;
+    if (!type || !type->IsString() ||
+        (type->GetString() != "perspective" && type->GetString() != "orthographic"))
+    {
+        Fail("camera %zu: the type is neither perspective nor orthographic", cameraIndex);
+        return nullptr;
+    }
+    const bool perspective = type->GetString() == "perspective";
+    const CJsonValue* projection = source.Find(type->GetString());
+    if (!projection || !projection->IsObject())
+    {
+        Fail("camera %zu: its %s parameters are missing", cameraIndex, type->GetString().c_str());
+        return nullptr;
+    }
+    double fov = 0, aspect = 0, nearClip = -1, farClip = -1, xmag = 0, ymag = 0;
+    if (!ReadOptionalNumber(*projection, "znear", nearClip, "camera", cameraIndex) ||
+        !ReadOptionalNumber(*projection, "zfar", farClip, "camera", cameraIndex) ||
+        !ReadOptionalNumber(*projection, "yfov", fov, "camera", cameraIndex) ||
+        !ReadOptionalNumber(*projection, "aspectRatio", aspect, "camera", cameraIndex) ||
+        !ReadOptionalNumber(*projection, "xmag", xmag, "camera", cameraIndex) ||
+        !ReadOptionalNumber(*projection, "ymag", ymag, "camera", cameraIndex))
+        return nullptr;
+    auto camera = std::make_unique<C3DCamera>();
+    camera->SetProjection(perspective ? _ProjectionPerspective : _ProjectionOrthographic);
+    // yfov is required for a perspective camera; the aspect ratio and far plane may be left
+    // to the viewer (an infinite projection has no far plane).
+    if (perspective && !camera->SetFov(fov))
+    {
+        Fail("camera %zu: yfov %g is not an angle between 0 and pi", cameraIndex, fov);
+        return nullptr;
+    }
+    if (!perspective && xmag != 0 && ymag != 0)
+        aspect = std::fabs(xmag / ymag);
+    if (aspect > 0 && !camera->SetAspectRatio(aspect))
+    {
+        Fail("camera %zu: the aspect ratio %g is not valid", cameraIndex, aspect);
+        return nullptr;
+    }
+    if (!camera->SetNearFarClip(nearClip, farClip))
+    {
+        Fail("camera %zu: znear %g and zfar %g do not make a view range", cameraIndex, nearClip,
+             farClip);
+        return nullptr;
+    }
+    return camera.release();
+}
+
+const CJsonValue* CReader::GetLights()
+{
+    const CJsonValue* extensions = m_Root.Find("extensions");
+    const CJsonValue* punctual =
+        extensions && extensions->IsObject() ? extensions->Find("KHR_lights_punctual") : nullptr;
+    const CJsonValue* lights = punctual && punctual->IsObject() ? punctual->Find("lights") : nullptr;
+    return lights && lights->IsArray() ? lights : nullptr;
+}
+
+// The punctual lights of KHR_lights_punctual shine down their local -Z axis, as ours do. Their
+// cone angles are measured from the axis; ours span the whole cone.
+C3DLight* CReader::BuildLight(size_t lightIndex)
+{
+    const CJsonValue& source = (*GetLights())[lightIndex];
+    const CJsonValue* type = source.IsObject() ? source.Find("type") : nullptr;
+    const std::string kind = type && type->IsString() ? type->GetString() : "";
+    if (kind != "directional" && kind != "point" && kind != "spot")
+    {
+        Fail("light %zu: the type is not directional, point or spot", lightIndex);
+        return nullptr;
+    }
+    double color[3] = {1, 1, 1};
+    if (const CJsonValue* value = source.Find("color"))
+    {
+        if (!value->IsArray() || value->GetSize() != 3)
+        {
+            Fail("light %zu: color is not 3 numbers", lightIndex);
+            return nullptr;
+        }
+        for (size_t k = 0; k < 3; ++k)
+        {
+            if (!(*value)[k].IsNumber() || !std::isfinite((*value)[k].GetNumber()))
+            {
+                Fail("light %zu: color is not 3 numbers", lightIndex);
+                return nullptr;
+            }
+            color[k] = std::clamp((*value)[k].GetNumber(), 0.0, 1.0);
+        }
+    }
+    double intensity = 1, range = 0, inner = 0, outer = 3.14159265358979323846 / 4;
+    if (!ReadOptionalNumber(source, "intensity", intensity, "light", lightIndex) ||
+        !ReadOptionalNumber(source, "range", range, "light", lightIndex))
+        return nullptr;
+    if (kind == "spot")
+    {
+        const CJsonValue* spot = source.Find("spot");
+        if (spot && (!spot->IsObject() ||
+                     !ReadOptionalNumber(*spot, "innerConeAngle", inner, "light", lightIndex) ||
+                     !ReadOptionalNumber(*spot, "outerConeAngle", outer, "light", lightIndex)))
+        {
+            if (m_Error.m_Message.empty())
+                Fail("light %zu: spot is not an object", lightIndex);
+            return nullptr;
+        }
+    }
+    auto light = std::make_unique<C3DLight>();
+    light->SetLightKind(kind == "directional" ? _LightDirectional
+                        : kind == "point"     ? _LightOmni
+                                              : _LightSpot);
+    auto byte = [](double v) { return uint8_t(std::lround(v * 255.0)); };
+    light->SetColor(CRGBColor(byte(color[0]), byte(color[1]), byte(color[2])));
+    if (!light->SetIntensity(intensity) || (range > 0 && !light->SetOuterRadius(range)))
+    {
+        Fail("light %zu: the intensity or range is not valid", lightIndex);
+        return nullptr;
+    }
+    if (kind == "spot" && (!(inner >= 0 && inner < outer) || !light->SetOuterAngle(2 * outer) ||
+                           !light->SetInnerAngle(2 * inner)))
+    {
+        Fail("light %zu: the cone angles %g and %g are not valid", lightIndex, inner, outer);
+        return nullptr;
+    }
+    return light.release();
+}
+
+// A camera or light of a node that has a mesh (or a camera and a light) gets a child node of
+// its own, without a transformation.
+bool CReader::AddChildObject(C3DSceneNode* parent, C3DBaseObject* object, const std::string& name)
+{
+    auto* node = new C3DSceneNode;
+    node->SetName(CXTString(name.c_str()));
+    node->SetObject(object);
+    if (!m_Scene->AddNode(parent, node))
+    {
+        node->Delete();
+        return Fail("the node '%s' could not be added to the scene", name.c_str());
+    }
+    return true;
+}
+
 bool CReader::BuildNodes()
 {
     const CJsonValue* nodes = GetArray("nodes");
@@ -987,6 +1150,12 @@ bool CReader::BuildNodes()
     const size_t nodeCount = nodes ? nodes->GetSize() : 0;
     const size_t meshCount = meshes ? meshes->GetSize() : 0;
     m_Meshes.assign(meshCount, nullptr);
+    const CJsonValue* cameras = GetArray("cameras");
+    if (!m_Error.m_Message.empty())
+        return false;
+    const size_t cameraCount = cameras ? cameras->GetSize() : 0;
+    const CJsonValue* lights = GetLights();
+    const size_t lightCount = lights ? lights->GetSize() : 0;
 
     // Parents first: a node with two parents, or a child index out of range, is refused.
     std::vector<size_t> parent(nodeCount, SIZE_MAX);
@@ -1088,7 +1257,21 @@ bool CReader::BuildNodes()
         C3DBaseObject* object = nullptr;
         const CJsonValue* name = source.Find("name");
         std::string nodeName = name && name->IsString() ? name->GetString() : "";
-        if (source.Find("mesh"))
+        // A camera and a light are built only once every check is past (nothing to release).
+        size_t cameraIndex = SIZE_MAX, lightIndex = SIZE_MAX;
+        if (source.Find("camera") &&
+            !ReadIndex(source, "camera", cameraCount, cameraIndex, true, "node", index, "cameras"))
+            return false;
+        if (const CJsonValue* extensions = source.Find("extensions"))
+            if (const CJsonValue* punctual =
+                    extensions->IsObject() ? extensions->Find("KHR_lights_punctual") : nullptr)
+                if (!punctual->IsObject() || !ReadIndex(*punctual, "light", lightCount, lightIndex,
+                                                        true, "node", index, "lights"))
+                    return m_Error.m_Message.empty()
+                               ? Fail("node %zu: KHR_lights_punctual is not an object", index)
+                               : false;
+        const bool hasMesh = source.Find("mesh") != nullptr;
+        if (hasMesh)
         {
             size_t meshIndex = 0;
             if (!ReadIndex(source, "mesh", meshCount, meshIndex, true, "node", index, "meshes"))
@@ -1109,6 +1292,20 @@ bool CReader::BuildNodes()
             }
             if (nodeName.empty())
                 nodeName = m_Source.m_Name;
+        }
+        else if (cameraIndex != SIZE_MAX)
+        {
+            if (!(object = BuildCamera(cameraIndex)))
+                return false;
+            if (nodeName.empty())
+                nodeName = "Camera" + std::to_string(cameraIndex);
+        }
+        else if (lightIndex != SIZE_MAX)
+        {
+            if (!(object = BuildLight(lightIndex)))
+                return false;
+            if (nodeName.empty())
+                nodeName = "Light" + std::to_string(lightIndex);
         }
         else
         {
@@ -1134,6 +1331,18 @@ bool CReader::BuildNodes()
                     return Fail("node %zu: its transformation is not finite", index);
         if (hasMatrix && !matrix.IsIdentity())
             static_cast<C3DMatrixKey*>(node->CreateKey(0, kNodeMatrixKey))->SetMatrix(matrix);
+        if (hasMesh && cameraIndex != SIZE_MAX)
+        {
+            C3DCamera* camera = BuildCamera(cameraIndex);
+            if (!camera || !AddChildObject(node, camera, nodeName + " camera"))
+                return false;
+        }
+        if ((hasMesh || cameraIndex != SIZE_MAX) && lightIndex != SIZE_MAX)
+        {
+            C3DLight* light = BuildLight(lightIndex);
+            if (!light || !AddChildObject(node, light, nodeName + " light"))
+                return false;
+        }
 
         if (const CJsonValue* children = source.Find("children"))
             for (size_t k = children->GetSize(); k-- > 0;)

@@ -7,6 +7,8 @@
 #include <3dzan/materials/material.h>
 #include <3dzan/materials/materialmap.h>
 #include <3dzan/materials/materials.h>
+#include <3dzan/scene/camera.h>
+#include <3dzan/scene/light.h>
 
 #include <cmath>
 
@@ -170,4 +172,83 @@ TEST(GltfRead, JsonSyntaxIsReadInFull)
     ASSERT_EQ(GeomNodes(*scene).size(), 1u);
     EXPECT_EQ(std::string(GeomNodes(*scene)[0]->GetName().c_str()),
               "A\xC3\xA9\xF0\x9F\x98\x80\n\"q\"/");
+}
+
+// Cameras and punctual lights become camera and light nodes; a node that also has a mesh
+// keeps the mesh and gets them as child nodes. Bad parameters are refused with a reason.
+TEST(GltfRead, CamerasAndPunctualLights)
+{
+    const std::string withViews = Replace(
+        TriangleDocument(), R"("nodes":[{"name":"T","mesh":0}],)",
+        R"("nodes":[{"name":"T","mesh":0,"camera":1,)"
+        R"("extensions":{"KHR_lights_punctual":{"light":1}}},)"
+        R"({"name":"Eye","camera":0,"translation":[0,0,5]},)"
+        R"({"extensions":{"KHR_lights_punctual":{"light":0}}}],)"
+        R"("cameras":[{"type":"perspective","perspective":{"yfov":0.8,"aspectRatio":1.5,)"
+        R"("znear":0.1,"zfar":100}},)"
+        R"({"type":"orthographic","orthographic":{"xmag":4,"ymag":2,"znear":1,"zfar":9}}],)"
+        R"("extensions":{"KHR_lights_punctual":{"lights":[)"
+        R"({"type":"spot","color":[1,0.5,0],"intensity":20,"range":12,)"
+        R"("spot":{"innerConeAngle":0.25,"outerConeAngle":0.5}},)"
+        R"({"type":"directional"}]}},"extensionsRequired":["KHR_lights_punctual"],)");
+    zangltf::CGltfError error;
+    ScenePtr scene = ReadText(withViews, error);
+    ASSERT_TRUE(scene) << error.m_Message;
+
+    C3DSceneNode* eye = FindNode(*scene, "Eye");
+    ASSERT_NE(eye, nullptr);
+    auto* camera = dynamic_cast<C3DCamera*>(eye->GetBaseObject());
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(camera->GetProjection(), int(_ProjectionPerspective));
+    EXPECT_DOUBLE_EQ(camera->GetFov(), 0.8);
+    EXPECT_DOUBLE_EQ(camera->GetAspectRatio(), 1.5);
+    EXPECT_DOUBLE_EQ(camera->GetNearClip(), 0.1);
+    EXPECT_DOUBLE_EQ(camera->GetFarClip(), 100);
+    ExpectNear(World(eye, {0, 0, 0}), {0, 0, 5});
+
+    C3DSceneNode* spotNode = FindNode(*scene, "Light0");
+    ASSERT_NE(spotNode, nullptr);
+    auto* spot = dynamic_cast<C3DLight*>(spotNode->GetBaseObject());
+    ASSERT_NE(spot, nullptr);
+    EXPECT_EQ(spot->GetLightKind(), int(_LightSpot));
+    EXPECT_EQ(spot->GetColor(), CRGBColor(255, 128, 0));
+    EXPECT_DOUBLE_EQ(spot->GetIntensity(), 20);
+    EXPECT_DOUBLE_EQ(spot->GetOuterRadius(), 12);
+    EXPECT_DOUBLE_EQ(spot->GetInnerAngle(), 0.5); // whole cones: twice the glTF angles
+    EXPECT_DOUBLE_EQ(spot->GetOuterAngle(), 1.0);
+
+    // The mesh node keeps its mesh; its camera and light hang below it.
+    C3DSceneNode* mesh = FindNode(*scene, "T");
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_NE(mesh->GetGeomObject(), nullptr);
+    C3DSceneNode* meshCamera = FindNode(*scene, "T camera");
+    C3DSceneNode* meshLight = FindNode(*scene, "T light");
+    ASSERT_NE(meshCamera, nullptr);
+    ASSERT_NE(meshLight, nullptr);
+    EXPECT_EQ(meshCamera->GetParent(), mesh);
+    EXPECT_EQ(meshLight->GetParent(), mesh);
+    auto* ortho = dynamic_cast<C3DCamera*>(meshCamera->GetBaseObject());
+    ASSERT_NE(ortho, nullptr);
+    EXPECT_EQ(ortho->GetProjection(), int(_ProjectionOrthographic));
+    EXPECT_DOUBLE_EQ(ortho->GetAspectRatio(), 2.0);
+    auto* sun = dynamic_cast<C3DLight*>(meshLight->GetBaseObject());
+    ASSERT_NE(sun, nullptr);
+    EXPECT_EQ(sun->GetLightKind(), int(_LightDirectional));
+    EXPECT_EQ(sun->GetColor(), CRGBColor(255, 255, 255));
+
+    // Refused, each with a reason.
+    const std::pair<std::string, std::string> bad[] = {
+        {R"("yfov":0.8,)", R"("yfov":4,)"},
+        {R"("znear":0.1,"zfar":100)", R"("znear":10,"zfar":1)"},
+        {R"("type":"spot")", R"("type":"area")"},
+        {R"("outerConeAngle":0.5)", R"("outerConeAngle":0.1)"},
+        {R"("camera":0,)", R"("camera":7,)"},
+        {R"("color":[1,0.5,0])", R"("color":[1,0.5])"},
+    };
+    for (const auto& [from, to] : bad)
+    {
+        zangltf::CGltfError refused;
+        EXPECT_FALSE(ReadText(Replace(withViews, from, to), refused)) << to;
+        EXPECT_FALSE(refused.m_Message.empty()) << to;
+    }
 }
