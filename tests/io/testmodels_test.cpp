@@ -7,7 +7,10 @@
 #include <3dzan/foundation/fileio.h>
 #include <3dzan/io/io3d.h>
 #include <3dzan/materials/materials.h>
+#include <3dzan/scene/camera.h>
+#include <3dzan/scene/light.h>
 #include <3dzan/scene/scene.h>
+#include <3dzan/scene/scenenode.h>
 
 #include <gtest/gtest.h>
 
@@ -129,8 +132,19 @@ CReadOutcome ReadModel(const fs::path& path)
     if (scene)
     {
         outcome.m_Read = true;
-        outcome.m_Points = scene->GetPointNbr();
-        outcome.m_Faces = scene->GetFaceNbr();
+        // The model's own geometry: cameras and lights have display meshes, which the
+        // scene's totals count and the second reader does not.
+        for (C3DNodePos pos = scene->GetFirstNode(0xFFFFFFFF); pos;)
+        {
+            const C3DSceneNode* node = scene->GetNextNode(pos);
+            const C3DBaseObject* base = node->GetBaseObject();
+            C3DBaseObject* final = node->GetFinalObject();
+            if (!final || !final->IsGeomObject() || dynamic_cast<const C3DCamera*>(base) ||
+                dynamic_cast<const C3DLight*>(base))
+                continue;
+            outcome.m_Points += final->GetObjectPointNbr();
+            outcome.m_Faces += final->GetObjectFaceNbr();
+        }
         CMaterialHashMap used;
         outcome.m_Materials = scene->GetMaterials(nullptr, used);
         scene->Delete();
