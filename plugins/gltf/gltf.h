@@ -16,7 +16,11 @@
 // What it leaves out: sparse accessors (an accessor without a buffer view is refused), skins,
 // morph targets, animations and every other material parameter. No other extension is
 // understood; a file whose "extensionsRequired" names any is refused, except
-// KHR_materials_unlit, which only changes the shading, and KHR_lights_punctual. Images held inside the file (data URIs
+// KHR_materials_unlit, which only changes the shading, and KHR_lights_punctual.
+//
+// The writer writes cameras and lights the same way (a clip distance the viewer chooses gets
+// 0.01 near and, for an orthographic view, 1000 beyond it; an orthographic camera spans one
+// unit vertically). Images held inside the file (data URIs
 // or buffer views) are not extracted: the diffuse map then takes the name
 // "embedded:<image name>" (or "embedded:image<index>"), which no file on disk matches.
 #pragma once

@@ -16,7 +16,9 @@
 #include <3dzan/geometry/pointlist.h>
 #include <3dzan/materials/material.h>
 #include <3dzan/materials/materialmap.h>
+#include <3dzan/scene/camera.h>
 #include <3dzan/scene/geomobject.h>
+#include <3dzan/scene/light.h>
 #include <3dzan/scene/scene.h>
 #include <3dzan/scene/scenenode.h>
 
@@ -103,12 +105,14 @@ private:
     size_t GetMaterialIndex(unsigned materialID);
     size_t GetImageIndex(const std::string& fileName);
     long WriteMesh(C3DGeomObject* object, const CXTString& name);
+    std::string WriteCamera(const C3DCamera& camera);
+    std::string WriteLight(const C3DLight& light);
     void WriteNodes();
 
     C3DScene* m_Scene;
     std::string m_Bin;
     std::vector<std::string> m_Nodes, m_Meshes, m_Accessors, m_Views, m_Materials, m_Textures,
-        m_Images, m_Roots;
+        m_Images, m_Roots, m_Cameras, m_Lights;
     std::unordered_map<unsigned, size_t> m_MaterialIndex;
     std::unordered_map<std::string, size_t> m_ImageIndex;
     std::unordered_map<unsigned, long> m_MeshIndex; // object ID -> mesh (-1: nothing to write)
@@ -433,6 +437,17 @@ void CWriter::WriteNodes()
                 meshNode += MatrixText(pivot) + ",\"mesh\":" + std::to_string(mesh); // closed below
             }
         }
+        if (auto* camera = dynamic_cast<C3DCamera*>(node->GetBaseObject()))
+        {
+            text += ",\"camera\":" + std::to_string(m_Cameras.size());
+            m_Cameras.push_back(WriteCamera(*camera));
+        }
+        else if (auto* light = dynamic_cast<C3DLight*>(node->GetBaseObject()))
+        {
+            text += ",\"extensions\":{\"KHR_lights_punctual\":{\"light\":" +
+                    std::to_string(m_Lights.size()) + "}}";
+            m_Lights.push_back(WriteLight(*light));
+        }
         m_Nodes[index] = std::move(text);
         if (!meshNode.empty())
         {
@@ -460,6 +475,55 @@ void CWriter::WriteNodes()
     }
 }
 
+// A camera as glTF wants it: clip distances left to the viewer get values that suit most
+// scenes (glTF requires znear, and zfar for an orthographic view); an orthographic camera
+// spans one unit vertically.
+std::string CWriter::WriteCamera(const C3DCamera& camera)
+{
+    const double nearClip = camera.GetNearClip() > 0 ? camera.GetNearClip() : 0.01;
+    const double farClip = camera.GetFarClip() > nearClip ? camera.GetFarClip() : 0;
+    const double aspect = camera.GetAspectRatio();
+    std::string text;
+    if (camera.GetProjection() == _ProjectionOrthographic)
+        text = "{\"type\":\"orthographic\",\"orthographic\":{\"xmag\":" + Number(float(aspect)) +
+               ",\"ymag\":1,\"znear\":" + Number(float(nearClip)) + ",\"zfar\":" +
+               Number(float(farClip > 0 ? farClip : nearClip + 1000)) + "}}";
+    else
+    {
+        text = "{\"type\":\"perspective\",\"perspective\":{\"yfov\":" +
+               Number(float(camera.GetFov())) + ",\"aspectRatio\":" + Number(float(aspect)) +
+               ",\"znear\":" + Number(float(nearClip));
+        if (farClip > 0)
+            text += ",\"zfar\":" + Number(float(farClip));
+        text += "}}";
+    }
+    return text;
+}
+
+// A light of KHR_lights_punctual: its cone angles are measured from the axis.
+std::string CWriter::WriteLight(const C3DLight& light)
+{
+    const int kind = light.GetLightKind();
+    const CRGBColor color = light.GetColor();
+    std::string text = std::string("{\"type\":\"") +
+                       (kind == _LightDirectional ? "directional"
+                        : kind == _LightSpot      ? "spot"
+                                                  : "point") +
+                       "\",\"color\":[" + Number(color.m_Red / 255.0f) + "," +
+                       Number(color.m_Green / 255.0f) + "," + Number(color.m_Blue / 255.0f) +
+                       "],\"intensity\":" + Number(float(light.GetIntensity()));
+    if (kind != _LightDirectional && light.GetOuterRadius() > 0)
+        text += ",\"range\":" + Number(float(light.GetOuterRadius()));
+    if (kind == _LightSpot)
+    {
+        const double outer = std::min(light.GetOuterAngle(), 3.14159265358979323846) / 2;
+        const double inner = std::min(light.GetInnerAngle() / 2, outer * 0.999);
+        text += ",\"spot\":{\"innerConeAngle\":" + Number(float(inner)) +
+                ",\"outerConeAngle\":" + Number(float(outer)) + "}";
+    }
+    return text + "}";
+}
+
 bool CWriter::Write(const std::string& fileName, CGltfError& error)
 {
     WriteNodes();
@@ -481,6 +545,11 @@ bool CWriter::Write(const std::string& fileName, CGltfError& error)
             json += std::string(",\n\"") + key + "\":" + Join(items);
     };
     section("meshes", m_Meshes);
+    section("cameras", m_Cameras);
+    if (!m_Lights.empty())
+        json += ",\n\"extensionsUsed\":[\"KHR_lights_punctual\"],\n"
+                "\"extensions\":{\"KHR_lights_punctual\":{\"lights\":" +
+                Join(m_Lights) + "}}";
     section("materials", m_Materials);
     section("textures", m_Textures);
     section("images", m_Images);

@@ -10,7 +10,9 @@
 #include <3dzan/materials/material.h>
 #include <3dzan/materials/materialmap.h>
 #include <3dzan/processing/primitives.h>
+#include <3dzan/scene/camera.h>
 #include <3dzan/scene/group.h>
+#include <3dzan/scene/light.h>
 
 #include <common/zan_test_helpers.h>
 
@@ -266,4 +268,62 @@ TEST(GltfRoundTrip, LargeMeshAndAwkwardNames)
     const auto expected = Areas(*source), actual = Areas(*read);
     ASSERT_EQ(actual.count("M \"1\""), 1u);
     EXPECT_NEAR(actual.at("M \"1\""), expected.at("M \"1\""), 1e-3);
+}
+
+// Cameras and lights go out as glTF cameras and KHR_lights_punctual lights and come back
+// with their parameters and placement.
+TEST(GltfRoundTrip, CamerasAndLightsKeepTheirParameters)
+{
+    zantest::CTempDir dir;
+    ScenePtr source = MakeScene();
+    auto* camera = new C3DCamera;
+    ASSERT_TRUE(camera->SetFov(0.7));
+    ASSERT_TRUE(camera->SetAspectRatio(1.25));
+    ASSERT_TRUE(camera->SetNearFarClip(0.5, 250));
+    auto* eye = new C3DSceneNode;
+    eye->SetName("Eye");
+    eye->SetObject(camera);
+    ASSERT_TRUE(source->AddNode(nullptr, eye));
+    SetMatrix(eye, {1, 0, 0, 2, 0, 1, 0, 3, 0, 0, 1, 10});
+    auto* light = new C3DLight;
+    light->SetLightKind(_LightSpot);
+    light->SetColor(CRGBColor(255, 51, 0));
+    ASSERT_TRUE(light->SetIntensity(7.5));
+    ASSERT_TRUE(light->SetOuterRadius(40));
+    ASSERT_TRUE(light->SetOuterAngle(1.2));
+    ASSERT_TRUE(light->SetInnerAngle(0.6));
+    auto* lamp = new C3DSceneNode;
+    lamp->SetName("Lamp");
+    lamp->SetObject(light);
+    ASSERT_TRUE(source->AddNode(FindNode(*source, "Group"), lamp));
+
+    for (const char* name : {"views.gltf", "views.glb"})
+    {
+        SCOPED_TRACE(name);
+        zangltf::CGltfError error;
+        ASSERT_TRUE(zangltf::WriteGltf(source.get(), dir.File(name), error)) << error.m_Message;
+        ScenePtr read = ReadPath(dir.File(name), error);
+        ASSERT_TRUE(read) << error.m_Message;
+        C3DSceneNode* readEye = FindNode(*read, "Eye");
+        C3DSceneNode* readLamp = FindNode(*read, "Lamp");
+        ASSERT_TRUE(readEye && readLamp);
+        auto* c = dynamic_cast<C3DCamera*>(readEye->GetBaseObject());
+        auto* l = dynamic_cast<C3DLight*>(readLamp->GetBaseObject());
+        ASSERT_TRUE(c && l);
+        EXPECT_NEAR(c->GetFov(), 0.7, 1e-6);
+        EXPECT_NEAR(c->GetAspectRatio(), 1.25, 1e-6);
+        EXPECT_NEAR(c->GetNearClip(), 0.5, 1e-6);
+        EXPECT_NEAR(c->GetFarClip(), 250, 1e-4);
+        ExpectNear(World(readEye, {0, 0, 0}), World(eye, {0, 0, 0}));
+        EXPECT_EQ(l->GetLightKind(), int(_LightSpot));
+        EXPECT_EQ(l->GetColor(), CRGBColor(255, 51, 0));
+        EXPECT_NEAR(l->GetIntensity(), 7.5, 1e-6);
+        EXPECT_NEAR(l->GetOuterRadius(), 40, 1e-5);
+        EXPECT_NEAR(l->GetOuterAngle(), 1.2, 1e-6);
+        EXPECT_NEAR(l->GetInnerAngle(), 0.6, 1e-6);
+        ExpectNear(World(readLamp, {0, 0, -1}), World(lamp, {0, 0, -1}));
+        EXPECT_STREQ(read->GetParent(readLamp)->GetName().c_str(), "Group");
+        // The geometry is unchanged by the views beside it.
+        ExpectSameScene(*source, *read);
+    }
 }
