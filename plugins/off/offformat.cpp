@@ -53,7 +53,7 @@ public:
             }
             int64_t dimension = 0;
             if (!ParseInt(m_Words[first], dimension) || dimension < 1 ||
-                dimension > kMaxDimension)
+                dimension > int64_t(kMaxDimension))
                 return FailLine("the dimension of the vertices must be a whole number from 1 "
                                 "to " + std::to_string(kMaxDimension));
             m_Dimension = size_t(dimension);
