@@ -5,8 +5,8 @@
 // node) with each node's matrix or translation/rotation/scale as a matrix key at time 0; one
 // object per mesh, shared by every node that uses it; triangles of the TRIANGLES,
 // TRIANGLE_STRIP and TRIANGLE_FAN primitives (points, lines and loops are skipped); POSITION,
-// NORMAL (specified normals), TEXCOORD_0 (texture coordinates, v turned upwards as 1 - v) and
-// COLOR_0 (vertex colours); materials with their base colour factor (alpha as transparency)
+// NORMAL (specified normals), TEXCOORD_0 and TEXCOORD_1 (two texture channels, v turned
+// upwards as 1 - v; a map's texCoord names its channel) and COLOR_0 (vertex colours); materials with their base colour factor (alpha as transparency)
 // and the image of their base colour texture as the diffuse map; cameras (perspective with
 // their field of view, aspect ratio and clip planes, or orthographic) and the punctual lights
 // of KHR_lights_punctual (directional, point and spot, with colour, intensity, range and cone

@@ -158,12 +158,12 @@ struct CMeshData
     std::vector<float> m_Points;
     std::vector<float> m_Normals;
     std::vector<uint8_t> m_NormalDefined;
-    std::vector<float> m_UVs;
+    std::vector<float> m_UVs[2]; // TEXCOORD_0 and TEXCOORD_1
     std::vector<uint8_t> m_Colors;
     std::vector<int> m_Corners;
     std::vector<unsigned> m_Materials;
     bool m_HasNormals = false;
-    bool m_HasUVs = false;
+    bool m_HasUVs[2] = {false, false};
     bool m_HasColors = false;
 };
 
@@ -218,7 +218,13 @@ private:
     std::vector<CAccessor> m_Accessors;
     std::vector<unsigned> m_MaterialIDs;
     unsigned m_DefaultMaterial = kZanNone;
-    unsigned m_UVChannelID = kZanNone;
+    unsigned m_UVChannelID[2] = {kZanNone, kZanNone}; // one texture channel per set
+    unsigned GetUVChannelID(size_t set)
+    {
+        if (m_UVChannelID[set] == kZanNone)
+            m_UVChannelID[set] = CChannel::CreateID();
+        return m_UVChannelID[set];
+    }
     std::vector<C3DObject*> m_Meshes; // built on first use; the first node takes the holder
     uint64_t m_Elements = 0;
     C3DScene* m_Scene = nullptr;
@@ -703,9 +709,13 @@ bool CReader::LoadMaterials()
                             ? imageName->GetString()
                             : std::string(index));
         }
-        if (m_UVChannelID == kZanNone)
-            m_UVChannelID = CChannel::CreateID();
-        material->AddMaterialMap(CXTString(fileName.c_str()), m_UVChannelID, _MapDiffuse,
+        // The texture coordinate set the map reads: TEXCOORD_0 or TEXCOORD_1 (further sets
+        // are not read: the map then follows the first).
+        size_t set = 0;
+        if (!ReadSize(*texture, "texCoord", set, false, "material", i))
+            return false;
+        material->AddMaterialMap(CXTString(fileName.c_str()), GetUVChannelID(set == 1 ? 1 : 0),
+                                 _MapDiffuse,
                                  _ProjectionChannel);
     }
     return true;
@@ -788,24 +798,27 @@ bool CReader::AddPrimitive(size_t meshIndex, size_t primIndex, const CJsonValue&
         present = components;
         return ReadFloats(index, components, values, what);
     };
-    std::vector<float> normals, uvs, colors;
-    unsigned hasNormals, hasUVs, hasColors;
+    std::vector<float> normals, uvs[2], colors;
+    unsigned hasNormals, hasUVs[2], hasColors;
     if (!optional("NORMAL", 3, normals, hasNormals, "normals") ||
-        !optional("TEXCOORD_0", 2, uvs, hasUVs, "texture coordinates") ||
+        !optional("TEXCOORD_0", 2, uvs[0], hasUVs[0], "texture coordinates") ||
+        !optional("TEXCOORD_1", 2, uvs[1], hasUVs[1], "texture coordinates") ||
         !optional("COLOR_0", 0, colors, hasColors, "colours"))
         return false;
 
     // Channel values exist from the first primitive that has them; BuildMesh pads the rest.
     mesh.m_HasNormals |= hasNormals != 0;
-    mesh.m_HasUVs |= hasUVs != 0;
+    for (size_t set = 0; set < 2; ++set)
+        mesh.m_HasUVs[set] |= hasUVs[set] != 0;
     mesh.m_HasColors |= hasColors != 0;
     if (mesh.m_HasNormals)
     {
         mesh.m_Normals.resize(mesh.m_Points.size(), 0.0f);
         mesh.m_NormalDefined.resize(base + vertexCount, 0);
     }
-    if (mesh.m_HasUVs)
-        mesh.m_UVs.resize((base + vertexCount) * 2, 0.0f);
+    for (size_t set = 0; set < 2; ++set)
+        if (mesh.m_HasUVs[set])
+            mesh.m_UVs[set].resize((base + vertexCount) * 2, 0.0f);
     if (mesh.m_HasColors)
         mesh.m_Colors.resize((base + vertexCount) * 4, 255);
     for (size_t i = 0; i < vertexCount; ++i)
@@ -816,11 +829,12 @@ bool CReader::AddPrimitive(size_t meshIndex, size_t primIndex, const CJsonValue&
                 mesh.m_Normals[(base + i) * 3 + k] = normals[i * 3 + k];
             mesh.m_NormalDefined[base + i] = 1;
         }
-        if (hasUVs)
-        {
-            mesh.m_UVs[(base + i) * 2] = uvs[i * 2];
-            mesh.m_UVs[(base + i) * 2 + 1] = 1.0f - uvs[i * 2 + 1];
-        }
+        for (size_t set = 0; set < 2; ++set)
+            if (hasUVs[set])
+            {
+                mesh.m_UVs[set][(base + i) * 2] = uvs[set][i * 2];
+                mesh.m_UVs[set][(base + i) * 2 + 1] = 1.0f - uvs[set][i * 2 + 1];
+            }
         if (hasColors)
             for (int k = 0; k < 4; ++k)
             {
@@ -868,8 +882,9 @@ C3DObject* CReader::BuildMesh(size_t meshIndex)
         data.m_Normals.resize(pointCount * 3, 0.0f);
         data.m_NormalDefined.resize(pointCount, 0);
     }
-    if (data.m_HasUVs)
-        data.m_UVs.resize(pointCount * 2, 0.0f);
+    for (size_t set = 0; set < 2; ++set)
+        if (data.m_HasUVs[set])
+            data.m_UVs[set].resize(pointCount * 2, 0.0f);
     if (data.m_HasColors)
         data.m_Colors.resize(pointCount * 4, 255);
     auto* object = new C3DObject;
@@ -906,15 +921,17 @@ C3DObject* CReader::BuildMesh(size_t meshIndex)
         channel->GetNormalFaceList()->SetSize(*faces);
         object->AddChannel(channel);
     }
-    if (data.m_HasUVs)
+    for (size_t set = 0; set < 2; ++set)
     {
-        if (m_UVChannelID == kZanNone)
-            m_UVChannelID = CChannel::CreateID();
-        auto* channel = static_cast<CUVWChannel*>(CChannel::Create(_ChannelUVW, m_UVChannelID));
+        if (!data.m_HasUVs[set])
+            continue;
+        auto* channel =
+            static_cast<CUVWChannel*>(CChannel::Create(_ChannelUVW, GetUVChannelID(set)));
         CUVWPointList& values = *channel->GetUVWPointList();
         values.SetSize(int(pointCount));
+        const std::vector<float>& uvs = data.m_UVs[set];
         for (size_t i = 0; i < pointCount; ++i)
-            values[int(i)] = CUVWPoint(data.m_UVs[2 * i], data.m_UVs[2 * i + 1], 0);
+            values[int(i)] = CUVWPoint(uvs[2 * i], uvs[2 * i + 1], 0);
         channel->GetFaceList()->SetSize(*faces);
         object->AddChannel(channel);
     }

@@ -252,3 +252,52 @@ TEST(GltfRead, CamerasAndPunctualLights)
         EXPECT_FALSE(refused.m_Message.empty()) << to;
     }
 }
+
+// A second texture coordinate set becomes a second texture channel, and a map whose texCoord
+// names it reads that channel.
+TEST(GltfRead, SecondTextureCoordinateSetIsItsOwnChannel)
+{
+    const float points[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    const float first[6] = {0, 0, 1, 0, 0, 1};
+    const float second[6] = {0.5f, 0.25f, 0.75f, 0.25f, 0.5f, 0.5f};
+    std::string bytes(reinterpret_cast<const char*>(points), sizeof points);
+    bytes.append(reinterpret_cast<const char*>(first), sizeof first);
+    bytes.append(reinterpret_cast<const char*>(second), sizeof second);
+    const std::string doc =
+        R"({"asset":{"version":"2.0"},"nodes":[{"name":"T","mesh":0}],)"
+        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1,"TEXCOORD_1":2},)"
+        R"("material":0}]}],)"
+        R"("materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0,"texCoord":1}}}],)"
+        R"("textures":[{"source":0}],"images":[{"uri":"light.png"}],)"
+        R"("buffers":[{"byteLength":84,"uri":"data:application/octet-stream;base64,)" +
+        Base64(bytes) +
+        R"("}],"bufferViews":[{"buffer":0,"byteLength":36},{"buffer":0,"byteOffset":36,)"
+        R"("byteLength":24},{"buffer":0,"byteOffset":60,"byteLength":24}],)"
+        R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"},)"
+        R"({"bufferView":1,"componentType":5126,"count":3,"type":"VEC2"},)"
+        R"({"bufferView":2,"componentType":5126,"count":3,"type":"VEC2"}]})";
+    zangltf::CGltfError error;
+    ScenePtr scene = ReadText(doc, error);
+    ASSERT_TRUE(scene) << error.m_Message;
+    C3DGeomObject& tri = *GeomNodes(*scene)[0]->GetGeomObject();
+    auto* set0 = static_cast<CUVWChannel*>(tri.GetChannelByIndex(0, _ChannelUVW));
+    auto* set1 = static_cast<CUVWChannel*>(tri.GetChannelByIndex(1, _ChannelUVW));
+    ASSERT_TRUE(set0 && set1);
+    EXPECT_NE(set0->GetChannelID(), set1->GetChannelID());
+    const C3DMaterial* material = scene->GetMaterialByID(tri.GetFaceList()->GetFaceMaterial(0));
+    ASSERT_TRUE(material && material->GetDiffuseMaps());
+    EXPECT_EQ(material->GetDiffuseMaps()->GetChannelID(), set1->GetChannelID());
+    int n = 0;
+    const int* corners = tri.GetFaceList()->GetIndexes(0, n);
+    for (int k = 0; k < 3; ++k)
+    {
+        int m = 0;
+        const CUVWPoint& a = (*set0->GetUVWPointList())[set0->GetFaceList()->GetIndexes(0, m)[k]];
+        const CUVWPoint& b = (*set1->GetUVWPointList())[set1->GetFaceList()->GetIndexes(0, m)[k]];
+        const int point = corners[k];
+        EXPECT_FLOAT_EQ(a[0], first[point * 2]);
+        EXPECT_FLOAT_EQ(a[1], 1.0f - first[point * 2 + 1]);
+        EXPECT_FLOAT_EQ(b[0], second[point * 2]);
+        EXPECT_FLOAT_EQ(b[1], 1.0f - second[point * 2 + 1]);
+    }
+}
