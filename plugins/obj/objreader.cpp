@@ -209,13 +209,8 @@ public:
         TurnPage(p, released);
         // Every line that starts before safeEnd ends with a '\n' inside the chunk: the fast
         // path scans such lines without checking for the chunk's end.
-        const char* safeEnd = p;
-        for (const char* q = end; q > p; --q)
-            if (q[-1] == '\n')
-            {
-                safeEnd = q;
-                break;
-            }
+        const void* lastNewline = end > p ? memrchr(p, '\n', size_t(end - p)) : nullptr;
+        const char* safeEnd = lastNewline ? static_cast<const char*>(lastNewline) + 1 : p;
         while (p < end && m_Chunk.m_Error.empty())
         {
             if (p < safeEnd)
