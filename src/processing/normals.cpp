@@ -15,12 +15,13 @@
 // computed once whatever the grouping. Distinct normals are stored once: an open-addressing
 // table (power-of-two capacity, linear probing, grown at three quarters full, each slot
 // keeping its normal's hash so that probes and growth do not read the normals) maps each
-// normal, compared component by component, to its index in an array of fixed blocks. Lookups wait in
-// small batches whose slots are prefetched, since the table is far larger than the caches.
+// normal, compared component by component, to its index in an array of fixed blocks. Lookups wait
+// in small batches whose slots are prefetched, since the table is far larger than the caches.
 // Because a normal gets the next index the first time it is met, indices come out in
 // first-seen order whatever the table's layout.
 #include <3dzan/geometry/normals.h>
 
+#include <3dzan/foundation/elementarray.h>
 #include <3dzan/foundation/services.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/geominfo.h>
@@ -28,8 +29,8 @@
 #include <3dzan/scene/geomobject.h>
 #include <3dzan/scene/scene.h>
 
-#include "graphuse.h"
 #include "facegeometry.h"
+#include "graphuse.h"
 #include "normalweights.h"
 
 #include <algorithm>
@@ -38,6 +39,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 using zan_detail::CWeighting;
@@ -87,6 +89,56 @@ bool IndexesInRange(const int* items, unsigned count, size_t pointNbr)
     return true;
 }
 
+// An uninitialised array from the library's block allocator, which maps big blocks with huge
+// pages: filling a fresh array of tens of megabytes then costs a few page faults instead of
+// one per 4 KiB page, and on virtual machines those faults cost more than the filling.
+// Growing a mapped block remaps its pages rather than copying them.
+template <class T> class CBlock
+{
+public:
+    CBlock() = default;
+    explicit CBlock(size_t count) { Resize(count); }
+    CBlock(CBlock&& other) noexcept
+        : m_Items(std::exchange(other.m_Items, nullptr)), m_Bytes(std::exchange(other.m_Bytes, 0))
+    {
+    }
+    CBlock& operator=(CBlock&& other) noexcept
+    {
+        if (this != &other)
+        {
+            Reset();
+            m_Items = std::exchange(other.m_Items, nullptr);
+            m_Bytes = std::exchange(other.m_Bytes, 0);
+        }
+        return *this;
+    }
+    ~CBlock() { Reset(); }
+
+    /// \brief Makes room for \p count items, keeping the leading ones.
+    /// \throw std::bad_alloc when the memory cannot be had (the block is unchanged).
+    void Resize(size_t count)
+    {
+        const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
+        void* block = m_Items ? ZanResizeBlock(m_Items, m_Bytes, bytes) : ZanAllocateBlock(bytes);
+        if (!block)
+            throw std::bad_alloc();
+        m_Items = static_cast<T*>(block);
+        m_Bytes = bytes;
+    }
+    void Reset()
+    {
+        ZanFreeBlock(m_Items, m_Bytes);
+        m_Items = nullptr;
+        m_Bytes = 0;
+    }
+    T* Get() const { return m_Items; }
+    T& operator[](size_t i) const { return m_Items[i]; }
+
+private:
+    T* m_Items = nullptr;
+    size_t m_Bytes = 0;
+};
+
 // The distinct normals met so far, each once, numbered in the order they were first met.
 // A slot holds the normal's 32-bit hash beside its index, so that probing past other normals
 // and growing never read the normals themselves: only a slot whose hash matches is compared.
@@ -100,6 +152,8 @@ public:
             capacity *= 2;
         m_Slots = NewSlots(capacity);
         m_Capacity = capacity;
+        m_Normals.Resize(std::max<size_t>(expected, 256) * 3);
+        m_NormalCapacity = std::max<size_t>(expected, 256);
     }
 
     static uint32_t Hash(const float n[3])
@@ -112,9 +166,23 @@ public:
         return uint32_t(h ^ (h >> 32));
     }
     /// \brief Asks the memory for the slot a hash starts at, ahead of its Find.
-    void Prefetch(uint32_t hash) const
+    void Prefetch(uint32_t hash) const { __builtin_prefetch(&m_Slots[hash & (m_Capacity - 1)]); }
+    static constexpr unsigned kAbsent = ~0u;
+    /// \brief The index of \p n, or kAbsent when the table does not hold it.
+    unsigned Lookup(const float n[3], uint32_t hash) const
     {
-        __builtin_prefetch(&m_Slots[hash & (m_Capacity - 1)]);
+        const size_t mask = m_Capacity - 1;
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask)
+        {
+            const CSlot held = m_Slots[slot];
+            if (held.m_Index == 0)
+                return kAbsent;
+            if (held.m_Hash != hash)
+                continue;
+            const float* known = GetNormal(held.m_Index - 1);
+            if (known[0] == n[0] && known[1] == n[1] && known[2] == n[2])
+                return held.m_Index - 1;
+        }
     }
     /// \brief The index of \p n, which gets the next index when it is new.
     unsigned Find(const float n[3], uint32_t hash)
@@ -141,10 +209,7 @@ public:
         }
     }
     size_t GetCount() const { return m_Count; }
-    const float* GetNormal(size_t index) const
-    {
-        return &m_Blocks[index >> kBlockShift][(index & (kBlockSize - 1)) * 3];
-    }
+    const float* GetNormal(size_t index) const { return &m_Normals[index * 3]; }
     /// \brief Frees the slots once no more normals come (the normals stay readable).
     void ReleaseSlots()
     {
@@ -154,7 +219,8 @@ public:
     void Release()
     {
         ReleaseSlots();
-        m_Blocks.clear();
+        m_Normals.Reset();
+        m_NormalCapacity = 0;
         m_Count = 0;
     }
 
@@ -211,17 +277,18 @@ private:
 
     CSlots m_Slots;
     size_t m_Capacity = 0;
-    // The normals live in fixed blocks: growing never copies them, nor holds two arrays.
-    static constexpr unsigned kBlockShift = 16;
-    static constexpr size_t kBlockSize = size_t(1) << kBlockShift;
     void Append(const float n[3])
     {
-        if ((m_Count & (kBlockSize - 1)) == 0)
-            m_Blocks.emplace_back(new float[kBlockSize * 3]);
-        std::memcpy(&m_Blocks.back()[(m_Count & (kBlockSize - 1)) * 3], n, 3 * sizeof(float));
+        if (m_Count == m_NormalCapacity)
+        {
+            m_Normals.Resize(m_NormalCapacity * 2 * 3);
+            m_NormalCapacity *= 2;
+        }
+        std::memcpy(&m_Normals[m_Count * 3], n, 3 * sizeof(float));
         ++m_Count;
     }
-    std::vector<std::unique_ptr<float[]>> m_Blocks; ///< 3 floats per distinct normal
+    CBlock<float> m_Normals; ///< 3 floats per distinct normal
+    size_t m_NormalCapacity = 0;
     size_t m_Count = 0;
     size_t m_Used = 0;
 };
@@ -244,25 +311,38 @@ struct CGroup
     unsigned m_FirstMember;
 };
 
+// Normal indices per corner, at the places the face storage keeps the faces' point indices:
+// a face's corners are found through the face storage's own offsets, with no table of
+// where each face starts.
+struct CCornerIndexes
+{
+    int* m_Items = nullptr;
+    const uint64_t* m_Offsets = nullptr;
+    int* At(unsigned face) const
+    {
+        return m_Items + (m_Offsets[face] + CFaceStorage::kHeaderBytes) / sizeof(int);
+    }
+};
+
 struct CSmoothingInput
 {
     zan_detail::CPositionView m_Points;
     const CFaceStorage* m_Faces = nullptr;
     const CFaceStorage* m_Graph = nullptr;
-    const float* m_FaceNormals = nullptr; ///< raw (area, edge) or unit normals, 3 per face
-    const uint8_t* m_FaceSkipped = nullptr;
+    const float* m_FaceUnits = nullptr;     ///< unit normal, 3 per face
+    const float* m_FaceRaws = nullptr;      ///< unnormalised normal, 3 per face (area, edge)
+    const uint8_t* m_FaceSkipped = nullptr; ///< no normal: flagged, bad indices, < 3 corners
     float m_CosLimit = 0;
 };
 
-// Groups the faces around every point and gives each corner its group's normal. Writes the
-// normal indices into \p out's records and marks the points where the normals break.
+// Groups the faces around the points [begin, end) and gives each corner at those points its
+// group's normal, numbered by \p table. Writes the indices into \p out and marks the points
+// where the normals break. Ranges of points may run at once: a corner belongs to one point,
+// so two ranges never write the same index or mark.
 template <CWeighting W>
-void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNormals& table,
-                  std::vector<uint8_t>& breaks,
-                  int* (*writable)(CFaceList&, unsigned, unsigned&))
+void SmoothPoints(const CSmoothingInput& in, unsigned begin, unsigned end,
+                  const CCornerIndexes& out, CDistinctNormals& table, uint8_t* breaks)
 {
-    const size_t pointNbr = in.m_Points.GetCount();
-    const unsigned records = std::min<unsigned>(in.m_Graph->GetCount(), unsigned(pointNbr));
     std::vector<CAround> around;
     // Groups wait in small batches so that their table slots are fetched from memory while
     // later points are grouped; they are looked up in the order they were made, which keeps
@@ -277,12 +357,14 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
         {
             const CGroup& group = groups[g];
             const int index = int(table.Find(group.m_Sum, group.m_Hash));
-            const size_t last = g + 1 < groups.size() ? groups[g + 1].m_FirstMember : members.size();
+            const size_t last =
+                g + 1 < groups.size() ? groups[g + 1].m_FirstMember : members.size();
             for (size_t m = group.m_FirstMember; m < last; ++m)
             {
-                unsigned count;
-                int* target = writable(out, members[m], count);
-                const int* items = in.m_Faces->ItemsAt(members[m]);
+                const unsigned f = members[m];
+                const unsigned count = in.m_Faces->CountAt(f);
+                const int* items = in.m_Faces->ItemsAt(f);
+                int* target = out.At(f);
                 for (unsigned k = 0; k < count; ++k)
                     if (unsigned(items[k]) == group.m_Point)
                         target[k] = index;
@@ -291,7 +373,7 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
         groups.clear();
         members.clear();
     };
-    for (unsigned p = 0; p < records; ++p)
+    for (unsigned p = begin; p < end; ++p)
     {
         const unsigned n = in.m_Graph->CountAt(p);
         if (n == 0)
@@ -305,33 +387,32 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
             const unsigned f = unsigned(faces[i]);
             entry.m_Face = f;
             entry.m_State = 0;
-            const unsigned count = in.m_Faces->CountAt(f);
-            if (in.m_FaceSkipped[f] || count < 3)
+            if (in.m_FaceSkipped[f])
             {
                 entry.m_State = 1;
                 continue;
             }
-            const float* normal = in.m_FaceNormals + size_t(f) * 3;
-            float unit[3];
-            if constexpr (zan_detail::NeedsRawNormal(W))
-                zan_detail::UnitFromRaw(normal, unit);
-            else
-                std::memcpy(unit, normal, sizeof unit);
-            std::memcpy(entry.m_Unit, unit, sizeof unit);
+            const float* unit = in.m_FaceUnits + size_t(f) * 3;
+            const float* raw = in.m_FaceRaws ? in.m_FaceRaws + size_t(f) * 3 : unit;
+            std::memcpy(entry.m_Unit, unit, sizeof entry.m_Unit);
             float e1[3] = {0, 0, 0}, e2[3] = {0, 0, 0};
             if constexpr (W == CWeighting::EdgeLength || W == CWeighting::Angle)
             {
+                const unsigned count = in.m_Faces->CountAt(f);
                 const int* items = in.m_Faces->ItemsAt(f);
                 unsigned k = 0;
                 while (k < count && unsigned(items[k]) != p)
                     ++k;
-                const C3DTPoint<float>& prev = in.m_Points[unsigned(items[(k + count - 1) % count])];
+                const C3DTPoint<float>& prev =
+                    in.m_Points[unsigned(items[(k + count - 1) % count])];
                 const C3DTPoint<float>& next = in.m_Points[unsigned(items[(k + 1) % count])];
-                e1[0] = prev.m_X - here.m_X, e1[1] = prev.m_Y - here.m_Y, e1[2] = prev.m_Z - here.m_Z;
-                e2[0] = next.m_X - here.m_X, e2[1] = next.m_Y - here.m_Y, e2[2] = next.m_Z - here.m_Z;
+                e1[0] = prev.m_X - here.m_X, e1[1] = prev.m_Y - here.m_Y,
+                e1[2] = prev.m_Z - here.m_Z;
+                e2[0] = next.m_X - here.m_X, e2[1] = next.m_Y - here.m_Y,
+                e2[2] = next.m_Z - here.m_Z;
             }
             float contribution[3] = {0, 0, 0};
-            zan_detail::AddWeighted<W>(unit, normal, e1, e2, contribution);
+            zan_detail::AddWeighted<W>(entry.m_Unit, raw, e1, e2, contribution);
             std::memcpy(entry.m_Contribution, contribution, sizeof contribution);
         }
 
@@ -379,6 +460,211 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
     }
     flush();
 }
+
+void SmoothRange(CWeighting weighting, const CSmoothingInput& in, unsigned begin, unsigned end,
+                 const CCornerIndexes& out, CDistinctNormals& table, uint8_t* breaks)
+{
+    switch (weighting)
+    {
+    case CWeighting::Unweighted:
+        SmoothPoints<CWeighting::Unweighted>(in, begin, end, out, table, breaks);
+        break;
+    case CWeighting::Area:
+        SmoothPoints<CWeighting::Area>(in, begin, end, out, table, breaks);
+        break;
+    case CWeighting::EdgeLength:
+        SmoothPoints<CWeighting::EdgeLength>(in, begin, end, out, table, breaks);
+        break;
+    case CWeighting::Angle:
+        SmoothPoints<CWeighting::Angle>(in, begin, end, out, table, breaks);
+        break;
+    }
+}
+
+// Fewest points worth a range of their own: below this, starting a thread and merging the
+// tables cost more than the grouping they share.
+constexpr unsigned kMinRangePoints = 16384;
+// Faces per hand-out of the loops over faces.
+constexpr unsigned kFaceBlock = 16384;
+
+// Runs body(first, last) over [0, count) in blocks of \p block items on up to \p threads
+// threads.
+template <class F> void ForBlocks(unsigned count, unsigned block, int threads, F&& body)
+{
+    const unsigned blocks = (count + block - 1) / block;
+    ZanParallelFor(
+        int(blocks),
+        [&](int b)
+        {
+            const unsigned first = unsigned(b) * block;
+            body(first, std::min(count, first + block));
+        },
+        threads, 1);
+}
+
+// Smoothing split over consecutive point ranges, each numbering its own normals, then joined
+// into the numbering one pass over every point would give: a normal takes the index of its
+// first appearance in point order. Range 0's indices stand. A later range's normal that an
+// earlier range holds takes that range's final index; the others follow, in the range's own
+// order, after everything numbered before. Corners of later ranges are renumbered as they
+// are copied to the normal faces.
+class CSplitSmoothing
+{
+public:
+    CSplitSmoothing(const CSmoothingInput& in, unsigned pointNbr, int threads)
+        : m_In(in), m_Threads(threads)
+    {
+        const unsigned ranges =
+            std::max(1u, std::min(unsigned(std::max(threads, 1)), pointNbr / kMinRangePoints));
+        for (unsigned r = 0; r <= ranges; ++r)
+            m_Bounds.push_back(unsigned(uint64_t(pointNbr) * r / ranges));
+        m_Tables.reserve(ranges);
+        for (unsigned r = 0; r < ranges; ++r)
+            m_Tables.emplace_back(m_Bounds[r + 1] - m_Bounds[r]);
+    }
+
+    unsigned GetRangeNbr() const { return unsigned(m_Tables.size()); }
+
+    void Smooth(CWeighting weighting, const CCornerIndexes& out, uint8_t* breaks)
+    {
+        ZanParallelFor(
+            int(GetRangeNbr()),
+            [&](int r)
+            {
+                SmoothRange(weighting, m_In, m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1], out,
+                            m_Tables[size_t(r)], breaks);
+            },
+            m_Threads, 1);
+        m_NormalNbr = m_Tables[0].GetCount();
+        if (GetRangeNbr() > 1)
+            Join();
+        for (CDistinctNormals& table : m_Tables)
+            table.ReleaseSlots();
+    }
+
+    size_t GetNormalNbr() const { return m_NormalNbr; }
+
+    /// \brief Copies the indices of the faces [first, last) from \p from to \p to in their
+    ///        final numbering. Faces that were not smoothed are left as they are in \p to.
+    void CopyIndexes(const CCornerIndexes& from, CFaceStorage& to, unsigned first,
+                     unsigned last) const
+    {
+        const unsigned split = m_Bounds[1];
+        for (unsigned f = first; f < last; ++f)
+        {
+            if (m_In.m_FaceSkipped[f])
+                continue;
+            const unsigned count = m_In.m_Faces->CountAt(f);
+            const int* items = m_In.m_Faces->ItemsAt(f);
+            const int* source = from.At(f);
+            int* target = to.ItemsAt(f);
+            if (m_Maps.empty())
+            {
+                std::memcpy(target, source, count * sizeof(int));
+                continue;
+            }
+            for (unsigned k = 0; k < count; ++k)
+            {
+                const unsigned p = unsigned(items[k]);
+                int index = source[k];
+                if (p >= split)
+                {
+                    size_t r = 1;
+                    while (r + 2 < m_Bounds.size() && p >= m_Bounds[r + 1])
+                        ++r;
+                    const std::vector<unsigned>& map = m_Maps[r];
+                    index = unsigned(index) < map.size() ? int(map[unsigned(index)]) : 0;
+                }
+                target[k] = index;
+            }
+        }
+    }
+    /// \brief Frees the normals and the renumbering once they are copied.
+    void Release()
+    {
+        m_Tables.clear();
+        m_Maps.clear();
+    }
+
+    /// \brief Copies every distinct normal to \p out[0, GetNormalNbr()), in index order.
+    void CopyNormals(CPointView<C3DTVector<float>>& out) const
+    {
+        for (size_t r = 0; r < m_Tables.size(); ++r)
+        {
+            const CDistinctNormals& table = m_Tables[r];
+            const unsigned base = r == 0 ? 0u : m_Bases[r];
+            for (size_t j = 0; j < table.GetCount(); ++j)
+            {
+                const unsigned index = r == 0 ? unsigned(j) : m_Maps[r][j];
+                if (index < base)
+                    continue; // an earlier range holds it
+                const float* n = table.GetNormal(j);
+                out[index].Set(n[0], n[1], n[2]);
+            }
+        }
+    }
+
+private:
+    static constexpr unsigned kAbsent = CDistinctNormals::kAbsent;
+
+    void Join()
+    {
+        m_Maps.resize(m_Tables.size());
+        m_Bases.assign(m_Tables.size(), 0);
+        for (size_t r = 1; r < m_Tables.size(); ++r)
+        {
+            const CDistinctNormals& table = m_Tables[r];
+            std::vector<unsigned>& map = m_Maps[r];
+            map.assign(table.GetCount(), kAbsent);
+            // Where an earlier range holds the normal, its final index.
+            ForBlocks(unsigned(table.GetCount()), kFaceBlock, m_Threads,
+                      [&](unsigned first, unsigned last)
+                      { LookUpEarlier(r, first, last, map.data()); });
+            m_Bases[r] = unsigned(m_NormalNbr);
+            for (unsigned& index : map)
+                if (index == kAbsent)
+                    index = unsigned(m_NormalNbr++);
+        }
+    }
+
+    // Final indices of the normals [first, last) of range r that an earlier range holds.
+    // Earlier tables are only read here, so blocks of normals may be looked up at once.
+    void LookUpEarlier(size_t r, unsigned first, unsigned last, unsigned* map) const
+    {
+        const CDistinctNormals& table = m_Tables[r];
+        constexpr unsigned kBatch = 32;
+        uint32_t hashes[kBatch];
+        for (unsigned start = first; start < last; start += kBatch)
+        {
+            const unsigned stop = std::min(last, start + kBatch);
+            for (unsigned j = start; j < stop; ++j)
+                hashes[j - start] = CDistinctNormals::Hash(table.GetNormal(j));
+            for (size_t q = 0; q < r; ++q)
+            {
+                const CDistinctNormals& earlier = m_Tables[q];
+                for (unsigned j = start; j < stop; ++j)
+                    if (map[j] == kAbsent)
+                        earlier.Prefetch(hashes[j - start]);
+                for (unsigned j = start; j < stop; ++j)
+                {
+                    if (map[j] != kAbsent)
+                        continue;
+                    const unsigned at = earlier.Lookup(table.GetNormal(j), hashes[j - start]);
+                    if (at != CDistinctNormals::kAbsent)
+                        map[j] = q == 0 ? at : m_Maps[q][at];
+                }
+            }
+        }
+    }
+
+    const CSmoothingInput& m_In;
+    int m_Threads;
+    std::vector<unsigned> m_Bounds;            ///< range r is [m_Bounds[r], m_Bounds[r + 1])
+    std::vector<CDistinctNormals> m_Tables;    ///< each range's normals, first met first
+    std::vector<std::vector<unsigned>> m_Maps; ///< final index of each later range's normal
+    std::vector<unsigned> m_Bases;             ///< first final index a later range adds
+    size_t m_NormalNbr = 0;
+};
 
 // The unit normal of face \p f of \p faces, (1, 0, 0) when it has none.
 void FaceUnitNormal(const zan_detail::CPositionView& points, const CFaceList& faces, unsigned f,
@@ -500,7 +786,8 @@ void CFaceNormalContributionInfo::NormalAreaWeight(const CFaceNormalContribution
                                                    C3DTVector<float>& sum)
 {
     const float unit[3] = {info.m_UnitNormal.m_X, info.m_UnitNormal.m_Y, info.m_UnitNormal.m_Z};
-    const float* raw = info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
+    const float* raw =
+        info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
     AddFromInfo<CWeighting::Area>(unit, raw, info.m_Edge1, info.m_Edge2, sum);
 }
 
@@ -508,7 +795,8 @@ void CFaceNormalContributionInfo::NormalEdgeWeight(const CFaceNormalContribution
                                                    C3DTVector<float>& sum)
 {
     const float unit[3] = {info.m_UnitNormal.m_X, info.m_UnitNormal.m_Y, info.m_UnitNormal.m_Z};
-    const float* raw = info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
+    const float* raw =
+        info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
     AddFromInfo<CWeighting::EdgeLength>(unit, raw, info.m_Edge1, info.m_Edge2, sum);
 }
 
@@ -587,7 +875,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
     {
         // The object may hold a face-normal channel too (viewers read it): keep it current.
         if (CDependentChannels* channels = geom->GetSrcChannels())
-            if (auto* faceNormals = dynamic_cast<CFaceNormalChannel*>(channels->GetFaceNormalChannel()))
+            if (auto* faceNormals =
+                    dynamic_cast<CFaceNormalChannel*>(channels->GetFaceNormalChannel()))
                 faceNormals->InitNormals(geom);
 
         auto graphUse = std::make_unique<zan_detail::CFaceGraphUse>(*faces, geom);
@@ -597,22 +886,66 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
 
         const unsigned faceNbr = unsigned(faces->GetSize());
         const size_t pointNbr = points.GetCount();
+        // Only points with a record can be smoothed: a face naming any other point is left
+        // out like a face naming a point that does not exist.
+        const unsigned records = std::min<unsigned>(graph->GetCount(), unsigned(pointNbr));
         const CFaceStorage& storage = faces->GetStorage();
-        // Left uninitialised: every face is written or marked skipped before it is read.
-        std::unique_ptr<float[]> faceNormals(new float[size_t(faceNbr) * 3]);
-        std::vector<uint8_t> skipped(faceNbr, 0);
+        const int threads = OMPGetMaxThreadCount();
+        // Every face's normal once, unit and (for the weightings that read it) unnormalised,
+        // rather than once per corner. Left uninitialised: a face is written or marked
+        // skipped before it is read.
         const bool raw = zan_detail::NeedsRawNormal(weighting);
+        CBlock<float> faceUnits(size_t(faceNbr) * 3);
+        CBlock<float> faceRaws;
+        if (raw)
+            faceRaws.Resize(size_t(faceNbr) * 3);
+        std::vector<uint8_t> skipped(faceNbr, 0);
         for (unsigned f = 0; f < faceNbr; ++f)
-        {
-            const unsigned count = storage.CountAt(f);
-            const int* items = storage.ItemsAt(f);
-            if (!IndexesInRange(items, count, pointNbr))
-            {
-                skipped[f] = 1;
-                continue;
-            }
-            zan_detail::NewellNormal(points, items, count, &faceNormals[size_t(f) * 3], !raw);
-        }
+            skipped[f] = faces->IsFaceOneFlagSet(f, kSkippedFaces);
+        ForBlocks(faceNbr, kFaceBlock, threads,
+                  [&](unsigned first, unsigned last)
+                  {
+                      for (unsigned f = first; f < last; ++f)
+                      {
+                          const unsigned count = storage.CountAt(f);
+                          const int* items = storage.ItemsAt(f);
+                          if (skipped[f] || count < 3 || !IndexesInRange(items, count, records))
+                          {
+                              skipped[f] = 1;
+                              continue;
+                          }
+                          float* unit = &faceUnits[size_t(f) * 3];
+                          if (!raw)
+                          {
+                              zan_detail::NewellNormal(points, items, count, unit, true);
+                              continue;
+                          }
+                          float* rawNormal = &faceRaws[size_t(f) * 3];
+                          zan_detail::NewellNormal(points, items, count, rawNormal, false);
+                          zan_detail::UnitFromRaw(rawNormal, unit);
+                      }
+                  });
+
+        // The normal indices wait beside the faces' own layout until the graph and the face
+        // normals are freed; only then is the normal face list made, which keeps the peak
+        // memory down. Left uninitialised: only the corners of smoothed faces are read.
+        CBlock<int> corners(size_t(storage.GetUsedBytes() / sizeof(int)));
+        const CCornerIndexes cornerIndexes{corners.Get(), storage.GetOffsets().GetData()};
+        CSmoothingInput input;
+        input.m_Points = points;
+        input.m_Faces = &storage;
+        input.m_Graph = graph;
+        input.m_FaceUnits = faceUnits.Get();
+        input.m_FaceRaws = faceRaws.Get();
+        input.m_FaceSkipped = skipped.data();
+        input.m_CosLimit = std::cos(angle);
+        std::vector<uint8_t> breaks(pointNbr, 0);
+        CSplitSmoothing smoothing(input, records, threads);
+        smoothing.Smooth(weighting, cornerIndexes, breaks.data());
+        // The graph and the face normals are done with: free them before the output grows.
+        graphUse.reset();
+        faceUnits.Reset();
+        faceRaws.Reset();
 
         // Sized from the corner counts alone: new corners hold 0 and faces below three
         // corners get _FaceInvalid, as normal faces should before smoothing.
@@ -638,52 +971,20 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             else
                 normalFaces->SetFaceFlags(f, _FaceInvalid, count < 3);
         }
-
-        CSmoothingInput input;
-        input.m_Points = points;
-        input.m_Faces = &storage;
-        input.m_Graph = graph;
-        input.m_FaceNormals = faceNormals.get();
-        input.m_FaceSkipped = skipped.data();
-        input.m_CosLimit = std::cos(angle);
-        CDistinctNormals table(pointNbr);
-        std::vector<uint8_t> breaks(pointNbr, 0);
-        switch (weighting)
-        {
-        case CWeighting::Unweighted:
-            SmoothPoints<CWeighting::Unweighted>(input, *normalFaces, table, breaks,
-                                                 &GetWritableIndexes);
-            break;
-        case CWeighting::Area:
-            SmoothPoints<CWeighting::Area>(input, *normalFaces, table, breaks,
-                                           &GetWritableIndexes);
-            break;
-        case CWeighting::EdgeLength:
-            SmoothPoints<CWeighting::EdgeLength>(input, *normalFaces, table, breaks,
-                                                 &GetWritableIndexes);
-            break;
-        case CWeighting::Angle:
-            SmoothPoints<CWeighting::Angle>(input, *normalFaces, table, breaks,
-                                            &GetWritableIndexes);
-            break;
-        }
-        // The graph and the face normals are done with: free them before the output grows.
-        graphUse.reset();
-        faceNormals.reset();
+        CFaceStorage& normalStorage = GetWritableStorage(*normalFaces);
+        ForBlocks(faceNbr, kFaceBlock, threads,
+                  [&](unsigned first, unsigned last)
+                  { smoothing.CopyIndexes(cornerIndexes, normalStorage, first, last); });
+        corners.Reset();
         std::vector<uint8_t>().swap(skipped);
 
-        table.ReleaseSlots();
         CHeld<C3DVectorList> vectors(new C3DVectorList);
-        const size_t distinct = table.GetCount();
+        const size_t distinct = smoothing.GetNormalNbr();
         if (!vectors->SetSize(int(distinct), false))
             return false;
         CPointView<C3DTVector<float>> out = vectors->GetPointView();
-        for (size_t i = 0; i < distinct; ++i)
-        {
-            const float* n = table.GetNormal(i);
-            out[i].Set(n[0], n[1], n[2]);
-        }
-        table.Release();
+        smoothing.CopyNormals(out);
+        smoothing.Release();
         normalFaces->FreeExtra();
 
         // Everything is built: only now do the channel and the geometry's flags change.
@@ -902,13 +1203,15 @@ bool CSpecNormalChannel::GenerateNormals(const CGeomInfo* geom, unsigned flags, 
                         continue;
                     float other[3];
                     FaceUnitNormal(points, *faces, g, other);
-                    const float cosine = unit[0] * other[0] + unit[1] * other[1] + unit[2] * other[2];
+                    const float cosine =
+                        unit[0] * other[0] + unit[1] * other[1] + unit[2] * other[2];
                     if (cosine < cosLimit)
                     {
                         leftOut = true;
                         continue;
                     }
-                    if (info.SetCornerAtPoint(g, p, C3DTVector<float>(other[0], other[1], other[2])))
+                    if (info.SetCornerAtPoint(g, p,
+                                              C3DTVector<float>(other[0], other[1], other[2])))
                         info.AddContribution(sum);
                 }
                 float s[3] = {sum.m_X, sum.m_Y, sum.m_Z};
