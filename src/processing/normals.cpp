@@ -34,6 +34,7 @@
 #include "normalweights.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -139,158 +140,77 @@ private:
     size_t m_Bytes = 0;
 };
 
-// The distinct normals met so far, each once, numbered in the order they were first met.
-// A slot holds the normal's 32-bit hash beside its index, so that probing past other normals
-// and growing never read the normals themselves: only a slot whose hash matches is compared.
-class CDistinctNormals
+// The 32-bit hash of a normal's bits, with -0 and +0 hashed alike since they compare equal.
+uint32_t NormalHash(const float n[3])
+{
+    auto bits = [](float value)
+    {
+        value += 0.0f;
+        uint32_t word;
+        std::memcpy(&word, &value, sizeof word);
+        return uint64_t(word);
+    };
+    uint64_t h = (bits(n[0]) * 0x9E3779B97F4A7C15ull) ^ (bits(n[1]) * 0xC2B2AE3D27D4EB4Full) ^
+                 (bits(n[2]) * 0x165667B19E3779F9ull);
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    return uint32_t(h ^ (h >> 32));
+}
+
+bool SameNormal(const float a[3], const float b[3])
+{
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// The normal of one group of faces around a point, with its hash.
+struct CGroupNormal
+{
+    float m_Normal[3];
+    uint32_t m_Hash;
+};
+
+// The groups of a range of points, in the order they were made, and how many fall in each
+// bucket of hashes (the hash's leading \p bits).
+class CGroupList
 {
 public:
-    explicit CDistinctNormals(size_t expected)
+    CGroupList(size_t expected, unsigned bits)
+        : m_Capacity(std::max<size_t>(expected, 256)), m_Bits(bits),
+          m_Histogram(size_t(1) << bits, 0)
     {
-        size_t capacity = 1024;
-        while (capacity < expected * 2)
-            capacity *= 2;
-        m_Slots = NewSlots(capacity);
-        m_Capacity = capacity;
-        m_Normals.Resize(std::max<size_t>(expected, 256) * 3);
-        m_NormalCapacity = std::max<size_t>(expected, 256);
+        m_Items.Resize(m_Capacity);
     }
-
-    static uint32_t Hash(const float n[3])
+    static uint32_t BucketOf(uint32_t hash, unsigned bits)
     {
-        uint64_t h = (uint64_t(Bits(n[0])) * 0x9E3779B97F4A7C15ull) ^
-                     (uint64_t(Bits(n[1])) * 0xC2B2AE3D27D4EB4Full) ^
-                     (uint64_t(Bits(n[2])) * 0x165667B19E3779F9ull);
-        h ^= h >> 29;
-        h *= 0xBF58476D1CE4E5B9ull;
-        return uint32_t(h ^ (h >> 32));
+        return bits ? hash >> (32 - bits) : 0;
     }
-    /// \brief Asks the memory for the slot a hash starts at, ahead of its Find.
-    void Prefetch(uint32_t hash) const { __builtin_prefetch(&m_Slots[hash & (m_Capacity - 1)]); }
-    static constexpr unsigned kAbsent = ~0u;
-    /// \brief The index of \p n, or kAbsent when the table does not hold it.
-    unsigned Lookup(const float n[3], uint32_t hash) const
+    void Add(const float n[3])
     {
-        const size_t mask = m_Capacity - 1;
-        for (size_t slot = hash & mask;; slot = (slot + 1) & mask)
+        if (m_Count == m_Capacity)
         {
-            const CSlot held = m_Slots[slot];
-            if (held.m_Index == 0)
-                return kAbsent;
-            if (held.m_Hash != hash)
-                continue;
-            const float* known = GetNormal(held.m_Index - 1);
-            if (known[0] == n[0] && known[1] == n[1] && known[2] == n[2])
-                return held.m_Index - 1;
+            m_Items.Resize(m_Capacity * 2);
+            m_Capacity *= 2;
         }
+        CGroupNormal& group = m_Items[m_Count++];
+        std::memcpy(group.m_Normal, n, sizeof group.m_Normal);
+        group.m_Hash = NormalHash(n);
+        ++m_Histogram[BucketOf(group.m_Hash, m_Bits)];
     }
-    /// \brief The index of \p n, which gets the next index when it is new.
-    unsigned Find(const float n[3], uint32_t hash)
-    {
-        const size_t mask = m_Capacity - 1;
-        for (size_t slot = hash & mask;; slot = (slot + 1) & mask)
-        {
-            const CSlot held = m_Slots[slot];
-            if (held.m_Index == 0)
-            {
-                const unsigned index = unsigned(m_Count);
-                Append(n);
-                m_Slots[slot] = CSlot{hash, index + 1};
-                // Linear probing stays short below three quarters full.
-                if (++m_Used * 4 >= m_Capacity * 3)
-                    Grow();
-                return index;
-            }
-            if (held.m_Hash != hash)
-                continue;
-            const float* known = GetNormal(held.m_Index - 1);
-            if (known[0] == n[0] && known[1] == n[1] && known[2] == n[2])
-                return held.m_Index - 1;
-        }
-    }
+    const std::vector<uint32_t>& GetHistogram() const { return m_Histogram; }
     size_t GetCount() const { return m_Count; }
-    const float* GetNormal(size_t index) const { return &m_Normals[index * 3]; }
-    /// \brief Frees the slots once no more normals come (the normals stay readable).
-    void ReleaseSlots()
-    {
-        m_Slots.reset();
-        m_Capacity = 0;
-    }
+    const CGroupNormal& operator[](size_t i) const { return m_Items[i]; }
     void Release()
     {
-        ReleaseSlots();
-        m_Normals.Reset();
-        m_NormalCapacity = 0;
-        m_Count = 0;
+        m_Items.Reset();
+        m_Count = m_Capacity = 0;
     }
 
 private:
-    struct CSlot
-    {
-        uint32_t m_Hash;
-        uint32_t m_Index; ///< normal index + 1, 0 for an empty slot
-    };
-    static uint32_t Bits(float value)
-    {
-        value += 0.0f; // -0 and +0 compare equal: hash them alike
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        return bits;
-    }
-    // Large tables come as huge pages from the system, already zeroed: a table of millions of
-    // slots then costs a few page faults instead of one (or two, reading then writing) per
-    // 4 KiB page.
-    struct CFree
-    {
-        CFree() noexcept : m_Bytes(0) {}
-        explicit CFree(size_t bytes) noexcept : m_Bytes(bytes) {}
-        size_t m_Bytes;
-        void operator()(CSlot* slots) const { ZanFreeBlock(slots, m_Bytes); }
-    };
-    using CSlots = std::unique_ptr<CSlot[], CFree>;
-    static CSlots NewSlots(size_t capacity)
-    {
-        const size_t bytes = capacity * sizeof(CSlot);
-        auto* slots = static_cast<CSlot*>(ZanAllocateZeroedBlock(bytes));
-        if (!slots)
-            throw std::bad_alloc();
-        return CSlots(slots, CFree(bytes));
-    }
-    void Grow()
-    {
-        const size_t capacity = m_Capacity * 2;
-        CSlots slots = NewSlots(capacity);
-        const size_t mask = capacity - 1;
-        for (size_t i = 0; i < m_Capacity; ++i)
-        {
-            const CSlot& held = m_Slots[i];
-            if (!held.m_Index)
-                continue;
-            size_t slot = held.m_Hash & mask;
-            while (slots[slot].m_Index)
-                slot = (slot + 1) & mask;
-            slots[slot] = held;
-        }
-        m_Slots = std::move(slots);
-        m_Capacity = capacity;
-    }
-
-    CSlots m_Slots;
-    size_t m_Capacity = 0;
-    void Append(const float n[3])
-    {
-        if (m_Count == m_NormalCapacity)
-        {
-            m_Normals.Resize(m_NormalCapacity * 2 * 3);
-            m_NormalCapacity *= 2;
-        }
-        std::memcpy(&m_Normals[m_Count * 3], n, 3 * sizeof(float));
-        ++m_Count;
-    }
-    CBlock<float> m_Normals; ///< 3 floats per distinct normal
-    size_t m_NormalCapacity = 0;
+    CBlock<CGroupNormal> m_Items;
     size_t m_Count = 0;
-    size_t m_Used = 0;
+    size_t m_Capacity;
+    unsigned m_Bits;
+    std::vector<uint32_t> m_Histogram;
 };
 
 // One face around the point being smoothed.
@@ -300,15 +220,6 @@ struct CAround
     unsigned m_State; ///< 0 unvisited, 1 grouped or ignored
     float m_Unit[3];
     float m_Contribution[3];
-};
-
-// A group of faces around one point, waiting for its normal's index.
-struct CGroup
-{
-    float m_Sum[3];
-    uint32_t m_Hash;
-    unsigned m_Point;
-    unsigned m_FirstMember;
 };
 
 // Normal indices per corner, at the places the face storage keeps the faces' point indices:
@@ -335,44 +246,15 @@ struct CSmoothingInput
     float m_CosLimit = 0;
 };
 
-// Groups the faces around the points [begin, end) and gives each corner at those points its
-// group's normal, numbered by \p table. Writes the indices into \p out and marks the points
-// where the normals break. Ranges of points may run at once: a corner belongs to one point,
-// so two ranges never write the same index or mark.
+// Groups the faces around the points [begin, end), adds each group's normal to \p groups and
+// writes its place there into the corners of its faces at the point; marks the points where
+// the normals break. Ranges of points may run at once: a corner belongs to one point, so two
+// ranges never write the same index or mark.
 template <CWeighting W>
 void SmoothPoints(const CSmoothingInput& in, unsigned begin, unsigned end,
-                  const CCornerIndexes& out, CDistinctNormals& table, uint8_t* breaks)
+                  const CCornerIndexes& out, CGroupList& groups, uint8_t* breaks)
 {
     std::vector<CAround> around;
-    // Groups wait in small batches so that their table slots are fetched from memory while
-    // later points are grouped; they are looked up in the order they were made, which keeps
-    // the first-met numbering.
-    constexpr size_t kBatch = 64;
-    std::vector<CGroup> groups;
-    std::vector<unsigned> members; // the faces of the waiting groups, group after group
-    groups.reserve(kBatch + 64);
-    auto flush = [&]()
-    {
-        for (size_t g = 0; g < groups.size(); ++g)
-        {
-            const CGroup& group = groups[g];
-            const int index = int(table.Find(group.m_Sum, group.m_Hash));
-            const size_t last =
-                g + 1 < groups.size() ? groups[g + 1].m_FirstMember : members.size();
-            for (size_t m = group.m_FirstMember; m < last; ++m)
-            {
-                const unsigned f = members[m];
-                const unsigned count = in.m_Faces->CountAt(f);
-                const int* items = in.m_Faces->ItemsAt(f);
-                int* target = out.At(f);
-                for (unsigned k = 0; k < count; ++k)
-                    if (unsigned(items[k]) == group.m_Point)
-                        target[k] = index;
-            }
-        }
-        groups.clear();
-        members.clear();
-    };
     for (unsigned p = begin; p < end; ++p)
     {
         const unsigned n = in.m_Graph->CountAt(p);
@@ -422,9 +304,7 @@ void SmoothPoints(const CSmoothingInput& in, unsigned begin, unsigned end,
         while (seed < n)
         {
             const float* s = around[seed].m_Unit;
-            CGroup group;
-            group.m_Point = p;
-            group.m_FirstMember = unsigned(members.size());
+            const int group = int(groups.GetCount());
             float sum[3] = {0, 0, 0};
             for (unsigned j = seed; j < n; ++j)
             {
@@ -445,47 +325,50 @@ void SmoothPoints(const CSmoothingInput& in, unsigned begin, unsigned end,
                 sum[1] += entry.m_Contribution[1];
                 sum[2] += entry.m_Contribution[2];
                 entry.m_State = 1;
-                members.push_back(entry.m_Face);
+                const unsigned f = entry.m_Face;
+                const unsigned count = in.m_Faces->CountAt(f);
+                const int* items = in.m_Faces->ItemsAt(f);
+                int* target = out.At(f);
+                for (unsigned k = 0; k < count; ++k)
+                    if (unsigned(items[k]) == p)
+                        target[k] = group;
             }
             zan_detail::NormalizeSum(sum);
-            std::memcpy(group.m_Sum, sum, sizeof sum);
-            group.m_Hash = CDistinctNormals::Hash(sum);
-            table.Prefetch(group.m_Hash);
-            groups.push_back(group);
+            groups.Add(sum);
             while (seed < n && around[seed].m_State != 0)
                 ++seed;
         }
-        if (groups.size() >= kBatch)
-            flush();
     }
-    flush();
 }
 
 void SmoothRange(CWeighting weighting, const CSmoothingInput& in, unsigned begin, unsigned end,
-                 const CCornerIndexes& out, CDistinctNormals& table, uint8_t* breaks)
+                 const CCornerIndexes& out, CGroupList& groups, uint8_t* breaks)
 {
     switch (weighting)
     {
     case CWeighting::Unweighted:
-        SmoothPoints<CWeighting::Unweighted>(in, begin, end, out, table, breaks);
+        SmoothPoints<CWeighting::Unweighted>(in, begin, end, out, groups, breaks);
         break;
     case CWeighting::Area:
-        SmoothPoints<CWeighting::Area>(in, begin, end, out, table, breaks);
+        SmoothPoints<CWeighting::Area>(in, begin, end, out, groups, breaks);
         break;
     case CWeighting::EdgeLength:
-        SmoothPoints<CWeighting::EdgeLength>(in, begin, end, out, table, breaks);
+        SmoothPoints<CWeighting::EdgeLength>(in, begin, end, out, groups, breaks);
         break;
     case CWeighting::Angle:
-        SmoothPoints<CWeighting::Angle>(in, begin, end, out, table, breaks);
+        SmoothPoints<CWeighting::Angle>(in, begin, end, out, groups, breaks);
         break;
     }
 }
 
-// Fewest points worth a range of their own: below this, starting a thread and merging the
-// tables cost more than the grouping they share.
+// Fewest points worth a range of their own: below this, starting a thread costs more than
+// the grouping it takes over.
 constexpr unsigned kMinRangePoints = 16384;
 // Faces per hand-out of the loops over faces.
 constexpr unsigned kFaceBlock = 16384;
+// Groups per bucket aimed at when the distinct normals are sought: a bucket's table then
+// stays in the core's own cache.
+constexpr size_t kBucketGroups = 4096;
 
 // Runs body(first, last) over [0, count) in blocks of \p block items on up to \p threads
 // threads.
@@ -502,54 +385,127 @@ template <class F> void ForBlocks(unsigned count, unsigned block, int threads, F
         threads, 1);
 }
 
-// Smoothing split over consecutive point ranges, each numbering its own normals, then joined
-// into the numbering one pass over every point would give: a normal takes the index of its
-// first appearance in point order. Range 0's indices stand. A later range's normal that an
-// earlier range holds takes that range's final index; the others follow, in the range's own
-// order, after everything numbered before. Corners of later ranges are renumbered as they
-// are copied to the normal faces.
-class CSplitSmoothing
+// Smoothing over consecutive point ranges at once, then the numbering of the distinct
+// normals that one pass over the points in order would give: a normal takes the next index
+// the first time it is met, and every later group with the same normal takes that index.
+//
+// Groups are numbered globally in point order (range after range). Their hashes are
+// partitioned, in that order, into buckets by their leading bits; each bucket is small
+// enough for a table in the core's cache, so that finding each group's first equal group
+// reads memory in streams rather than probing one table as large as the mesh. A last pass
+// in group order then numbers the first groups and copies their normals out.
+class CSmoothing
 {
 public:
-    CSplitSmoothing(const CSmoothingInput& in, unsigned pointNbr, int threads)
+    CSmoothing(const CSmoothingInput& in, unsigned pointNbr, int threads)
         : m_In(in), m_Threads(threads)
     {
         const unsigned ranges =
             std::max(1u, std::min(unsigned(std::max(threads, 1)), pointNbr / kMinRangePoints));
         for (unsigned r = 0; r <= ranges; ++r)
             m_Bounds.push_back(unsigned(uint64_t(pointNbr) * r / ranges));
-        m_Tables.reserve(ranges);
+        // Most points make one group or two: buckets are sized for a few more groups than
+        // points, a guess that only changes how full they are.
+        const size_t expected = size_t(pointNbr) * 5 / 4;
+        while (m_Bits < 16 && (expected >> m_Bits) > kBucketGroups)
+            ++m_Bits;
+        m_Groups.reserve(ranges);
         for (unsigned r = 0; r < ranges; ++r)
-            m_Tables.emplace_back(m_Bounds[r + 1] - m_Bounds[r]);
+            m_Groups.emplace_back(size_t(m_Bounds[r + 1] - m_Bounds[r]) * 5 / 4, m_Bits);
     }
 
-    unsigned GetRangeNbr() const { return unsigned(m_Tables.size()); }
-
+    /// \brief Groups every point's faces: writes group places into \p out and marks breaks.
     void Smooth(CWeighting weighting, const CCornerIndexes& out, uint8_t* breaks)
     {
         ZanParallelFor(
-            int(GetRangeNbr()),
+            int(m_Groups.size()),
             [&](int r)
             {
                 SmoothRange(weighting, m_In, m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1], out,
-                            m_Tables[size_t(r)], breaks);
+                            m_Groups[size_t(r)], breaks);
             },
             m_Threads, 1);
-        m_NormalNbr = m_Tables[0].GetCount();
-        if (GetRangeNbr() > 1)
-            Join();
-        for (CDistinctNormals& table : m_Tables)
-            table.ReleaseSlots();
+        m_Bases.assign(m_Groups.size() + 1, 0);
+        for (size_t r = 0; r < m_Groups.size(); ++r)
+            m_Bases[r + 1] = m_Bases[r] + m_Groups[r].GetCount();
     }
 
     size_t GetNormalNbr() const { return m_NormalNbr; }
 
-    /// \brief Copies the indices of the faces [first, last) from \p from to \p to in their
-    ///        final numbering. Faces that were not smoothed are left as they are in \p to.
+    /// \brief Numbers the distinct normals and copies them to \p out[0, GetNormalNbr()); then
+    ///        frees the groups.
+    ///
+    /// Blocks of groups are numbered at once: each block counts its first groups, which
+    /// places its first index; then each first group takes its index and a later equal
+    /// group, the index of its first (which is always a first group, never a later one).
+    void Number(CPointView<C3DTVector<float>>& out)
+    {
+        struct CSpan
+        {
+            size_t m_Range;
+            size_t m_First, m_Last; ///< local to the range
+            uint32_t m_Base = 0;    ///< index of the span's first first group
+        };
+        std::vector<CSpan> spans;
+        for (size_t r = 0; r < m_Groups.size(); ++r)
+            for (size_t i = 0; i < m_Groups[r].GetCount(); i += kNumberBlock)
+                spans.push_back(CSpan{r, i, std::min(m_Groups[r].GetCount(), i + kNumberBlock)});
+        uint32_t* index = m_Index.Get();
+        const int spanNbr = int(spans.size());
+        ZanParallelFor(
+            spanNbr,
+            [&](int k)
+            {
+                CSpan& span = spans[size_t(k)];
+                const uint64_t base = m_Bases[span.m_Range];
+                uint32_t firsts = 0;
+                for (size_t i = span.m_First; i < span.m_Last; ++i)
+                    firsts += index[base + i] == uint32_t(base + i);
+                span.m_Base = firsts;
+            },
+            m_Threads, 1);
+        uint32_t next = 0;
+        for (CSpan& span : spans)
+            next += std::exchange(span.m_Base, next);
+        ZanParallelFor(
+            spanNbr,
+            [&](int k)
+            {
+                const CSpan& span = spans[size_t(k)];
+                const CGroupList& groups = m_Groups[span.m_Range];
+                const uint64_t base = m_Bases[span.m_Range];
+                uint32_t at = span.m_Base;
+                for (size_t i = span.m_First; i < span.m_Last; ++i)
+                    if (index[base + i] == uint32_t(base + i))
+                    {
+                        const float* n = groups[i].m_Normal;
+                        out[at].Set(n[0], n[1], n[2]);
+                        index[base + i] = at++ | kFirst;
+                    }
+            },
+            m_Threads, 1);
+        ZanParallelFor(
+            spanNbr,
+            [&](int k)
+            {
+                const CSpan& span = spans[size_t(k)];
+                const uint64_t base = m_Bases[span.m_Range];
+                for (size_t i = span.m_First; i < span.m_Last; ++i)
+                    if (!(index[base + i] & kFirst))
+                        index[base + i] = index[index[base + i]] & ~kFirst;
+            },
+            m_Threads, 1);
+        for (CGroupList& groups : m_Groups)
+            groups.Release();
+    }
+
+    /// \brief Copies the indices of the faces [first, last) from \p from (group places) to
+    ///        \p to (normal indices). Faces that were not smoothed are left as they are.
     void CopyIndexes(const CCornerIndexes& from, CFaceStorage& to, unsigned first,
                      unsigned last) const
     {
         const unsigned split = m_Bounds[1];
+        const uint32_t* index = m_Index.Get();
         for (unsigned f = first; f < last; ++f)
         {
             if (m_In.m_FaceSkipped[f])
@@ -558,111 +514,145 @@ public:
             const int* items = m_In.m_Faces->ItemsAt(f);
             const int* source = from.At(f);
             int* target = to.ItemsAt(f);
-            if (m_Maps.empty())
-            {
-                std::memcpy(target, source, count * sizeof(int));
-                continue;
-            }
             for (unsigned k = 0; k < count; ++k)
             {
                 const unsigned p = unsigned(items[k]);
-                int index = source[k];
+                size_t r = 0;
                 if (p >= split)
                 {
-                    size_t r = 1;
+                    r = 1;
                     while (r + 2 < m_Bounds.size() && p >= m_Bounds[r + 1])
                         ++r;
-                    const std::vector<unsigned>& map = m_Maps[r];
-                    index = unsigned(index) < map.size() ? int(map[unsigned(index)]) : 0;
                 }
-                target[k] = index;
+                const uint64_t group = m_Bases[r] + unsigned(source[k]);
+                target[k] = group < m_Bases[r + 1] ? int(index[group] & ~kFirst) : 0;
             }
         }
-    }
-    /// \brief Frees the normals and the renumbering once they are copied.
-    void Release()
-    {
-        m_Tables.clear();
-        m_Maps.clear();
     }
 
-    /// \brief Copies every distinct normal to \p out[0, GetNormalNbr()), in index order.
-    void CopyNormals(CPointView<C3DTVector<float>>& out) const
+    void Release() { m_Index.Reset(); }
+
+    /// \brief Finds each group's first equal group, and so how many normals are distinct.
+    ///        Reads the groups only: the smoothing input may be gone.
+    void FindFirstEqual()
     {
-        for (size_t r = 0; r < m_Tables.size(); ++r)
+        const uint64_t total = m_Bases.back();
+        if (total > uint64_t(INT_MAX))
+            throw std::bad_alloc(); // indices are ints
+        m_Index.Resize(size_t(total));
+        const unsigned bits = m_Bits;
+        const size_t bucketNbr = size_t(1) << bits;
+
+        // Partition in group order, so that each bucket lists its groups in that order: each
+        // range writes its groups of a bucket after those of the earlier ranges.
+        std::vector<uint32_t> starts(bucketNbr + 1, 0);
+        std::vector<std::vector<uint32_t>> at(m_Groups.size());
+        for (size_t b = 0; b < bucketNbr; ++b)
         {
-            const CDistinctNormals& table = m_Tables[r];
-            const unsigned base = r == 0 ? 0u : m_Bases[r];
-            for (size_t j = 0; j < table.GetCount(); ++j)
+            uint32_t next = starts[b];
+            for (size_t r = 0; r < m_Groups.size(); ++r)
             {
-                const unsigned index = r == 0 ? unsigned(j) : m_Maps[r][j];
-                if (index < base)
-                    continue; // an earlier range holds it
-                const float* n = table.GetNormal(j);
-                out[index].Set(n[0], n[1], n[2]);
+                at[r].resize(bucketNbr);
+                at[r][b] = next;
+                next += m_Groups[r].GetHistogram()[b];
             }
+            starts[b + 1] = next;
         }
+        CBlock<CKeyed> keyed{size_t(total)};
+        ZanParallelFor(
+            int(m_Groups.size()),
+            [&](int r)
+            {
+                const CGroupList& groups = m_Groups[size_t(r)];
+                std::vector<uint32_t>& place = at[size_t(r)];
+                uint32_t group = uint32_t(m_Bases[size_t(r)]);
+                for (size_t i = 0; i < groups.GetCount(); ++i, ++group)
+                {
+                    const CGroupNormal& normal = groups[i];
+                    CKeyed& item = keyed[place[CGroupList::BucketOf(normal.m_Hash, bits)]++];
+                    std::memcpy(item.m_Normal, normal.m_Normal, sizeof item.m_Normal);
+                    item.m_Hash = normal.m_Hash;
+                    item.m_Group = group;
+                }
+            },
+            m_Threads, 1);
+
+        // Within a bucket the first of equal groups is the first met: it points to itself,
+        // the others to it.
+        std::vector<uint32_t> firsts(bucketNbr, 0);
+        const unsigned bucketBlock = 16;
+        ForBlocks(unsigned(bucketNbr), bucketBlock, m_Threads,
+                  [&](unsigned first, unsigned last)
+                  {
+                      std::vector<CKeyed> table;
+                      for (unsigned b = first; b < last; ++b)
+                          firsts[b] = FindInBucket(keyed.Get() + starts[b],
+                                                   starts[b + 1] - starts[b], bits, table);
+                  });
+        m_NormalNbr = 0;
+        for (uint32_t n : firsts)
+            m_NormalNbr += n;
     }
 
 private:
-    static constexpr unsigned kAbsent = CDistinctNormals::kAbsent;
+    // Marks the groups that are the first of their normal once they are numbered.
+    static constexpr uint32_t kFirst = 0x80000000u;
+    static constexpr size_t kNumberBlock = 65536;
 
-    void Join()
+    // A group in its bucket: its normal travels with it, so that comparing two groups reads
+    // no memory outside the bucket.
+    struct CKeyed
     {
-        m_Maps.resize(m_Tables.size());
-        m_Bases.assign(m_Tables.size(), 0);
-        for (size_t r = 1; r < m_Tables.size(); ++r)
-        {
-            const CDistinctNormals& table = m_Tables[r];
-            std::vector<unsigned>& map = m_Maps[r];
-            map.assign(table.GetCount(), kAbsent);
-            // Where an earlier range holds the normal, its final index.
-            ForBlocks(unsigned(table.GetCount()), kFaceBlock, m_Threads,
-                      [&](unsigned first, unsigned last)
-                      { LookUpEarlier(r, first, last, map.data()); });
-            m_Bases[r] = unsigned(m_NormalNbr);
-            for (unsigned& index : map)
-                if (index == kAbsent)
-                    index = unsigned(m_NormalNbr++);
-        }
-    }
+        float m_Normal[3];
+        uint32_t m_Hash;
+        uint32_t m_Group; ///< in a table slot: group + 1, 0 for an empty slot
+    };
 
-    // Final indices of the normals [first, last) of range r that an earlier range holds.
-    // Earlier tables are only read here, so blocks of normals may be looked up at once.
-    void LookUpEarlier(size_t r, unsigned first, unsigned last, unsigned* map) const
+    // Sets m_Index of each of the \p count groups of a bucket to its first equal group;
+    // returns how many are first. \p table is scratch.
+    uint32_t FindInBucket(const CKeyed* items, uint32_t count, unsigned bits,
+                          std::vector<CKeyed>& table)
     {
-        const CDistinctNormals& table = m_Tables[r];
-        constexpr unsigned kBatch = 32;
-        uint32_t hashes[kBatch];
-        for (unsigned start = first; start < last; start += kBatch)
+        size_t capacity = 16;
+        while (capacity < size_t(count) * 2)
+            capacity *= 2;
+        // Slots hold group + 1, 0 when empty. The bucket's own bits are the hash's leading
+        // ones: probe from the others.
+        table.assign(capacity, CKeyed{{0, 0, 0}, 0, 0});
+        const size_t mask = capacity - 1;
+        uint32_t firsts = 0;
+        for (uint32_t i = 0; i < count; ++i)
         {
-            const unsigned stop = std::min(last, start + kBatch);
-            for (unsigned j = start; j < stop; ++j)
-                hashes[j - start] = CDistinctNormals::Hash(table.GetNormal(j));
-            for (size_t q = 0; q < r; ++q)
+            const CKeyed item = items[i];
+            for (size_t slot = size_t(item.m_Hash << bits >> bits) & mask;;
+                 slot = (slot + 1) & mask)
             {
-                const CDistinctNormals& earlier = m_Tables[q];
-                for (unsigned j = start; j < stop; ++j)
-                    if (map[j] == kAbsent)
-                        earlier.Prefetch(hashes[j - start]);
-                for (unsigned j = start; j < stop; ++j)
+                CKeyed& held = table[slot];
+                if (held.m_Group == 0)
                 {
-                    if (map[j] != kAbsent)
-                        continue;
-                    const unsigned at = earlier.Lookup(table.GetNormal(j), hashes[j - start]);
-                    if (at != CDistinctNormals::kAbsent)
-                        map[j] = q == 0 ? at : m_Maps[q][at];
+                    held = item;
+                    ++held.m_Group;
+                    m_Index[item.m_Group] = item.m_Group;
+                    ++firsts;
+                    break;
+                }
+                if (held.m_Hash == item.m_Hash && SameNormal(held.m_Normal, item.m_Normal))
+                {
+                    m_Index[item.m_Group] = held.m_Group - 1;
+                    break;
                 }
             }
         }
+        return firsts;
     }
 
     const CSmoothingInput& m_In;
     int m_Threads;
-    std::vector<unsigned> m_Bounds;            ///< range r is [m_Bounds[r], m_Bounds[r + 1])
-    std::vector<CDistinctNormals> m_Tables;    ///< each range's normals, first met first
-    std::vector<std::vector<unsigned>> m_Maps; ///< final index of each later range's normal
-    std::vector<unsigned> m_Bases;             ///< first final index a later range adds
+    unsigned m_Bits = 0;              ///< leading hash bits that choose a bucket
+    std::vector<unsigned> m_Bounds;   ///< range r is [m_Bounds[r], m_Bounds[r + 1])
+    std::vector<CGroupList> m_Groups; ///< each range's groups
+    std::vector<uint64_t> m_Bases;    ///< global number of each range's first group
+    CBlock<uint32_t> m_Index;         ///< first equal group, then normal index, per group
     size_t m_NormalNbr = 0;
 };
 
@@ -900,8 +890,6 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         if (raw)
             faceRaws.Resize(size_t(faceNbr) * 3);
         std::vector<uint8_t> skipped(faceNbr, 0);
-        for (unsigned f = 0; f < faceNbr; ++f)
-            skipped[f] = faces->IsFaceOneFlagSet(f, kSkippedFaces);
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
                   {
@@ -909,7 +897,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                       {
                           const unsigned count = storage.CountAt(f);
                           const int* items = storage.ItemsAt(f);
-                          if (skipped[f] || count < 3 || !IndexesInRange(items, count, records))
+                          if (faces->IsFaceOneFlagSet(f, kSkippedFaces) || count < 3 ||
+                              !IndexesInRange(items, count, records))
                           {
                               skipped[f] = 1;
                               continue;
@@ -940,15 +929,22 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         input.m_FaceSkipped = skipped.data();
         input.m_CosLimit = std::cos(angle);
         std::vector<uint8_t> breaks(pointNbr, 0);
-        CSplitSmoothing smoothing(input, records, threads);
+        CSmoothing smoothing(input, records, threads);
         smoothing.Smooth(weighting, cornerIndexes, breaks.data());
         // The graph and the face normals are done with: free them before the output grows.
         graphUse.reset();
         faceUnits.Reset();
         faceRaws.Reset();
+        smoothing.FindFirstEqual();
 
-        // Sized from the corner counts alone: new corners hold 0 and faces below three
-        // corners get _FaceInvalid, as normal faces should before smoothing.
+        CHeld<C3DVectorList> vectors(new C3DVectorList);
+        if (!vectors->SetSize(int(smoothing.GetNormalNbr()), false))
+            return false;
+        CPointView<C3DTVector<float>> out = vectors->GetPointView();
+        smoothing.Number(out);
+
+        // Sized from the corner counts alone: new corners hold 0, new faces no flag but
+        // _FaceInvalid below three corners, as normal faces should before smoothing.
         CHeld<CNormalFaceList> normalFaces(new CNormalFaceList);
         {
             std::vector<unsigned> counts(faceNbr);
@@ -958,8 +954,6 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                 return false;
         }
         for (unsigned f = 0; f < faceNbr; ++f)
-        {
-            const unsigned count = storage.CountAt(f);
             if (faces->IsFaceOneFlagSet(f, _FaceInvalid))
             {
                 CFace* handle = normalFaces->CreateFace();
@@ -968,23 +962,14 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                 normalFaces->ReleaseFace(handle);
                 normalFaces->SetFaceFlags(f, _FaceInvalid | _FaceExcluded, true);
             }
-            else
-                normalFaces->SetFaceFlags(f, _FaceInvalid, count < 3);
-        }
         CFaceStorage& normalStorage = GetWritableStorage(*normalFaces);
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
                   { smoothing.CopyIndexes(cornerIndexes, normalStorage, first, last); });
         corners.Reset();
+        smoothing.Release();
         std::vector<uint8_t>().swap(skipped);
 
-        CHeld<C3DVectorList> vectors(new C3DVectorList);
-        const size_t distinct = smoothing.GetNormalNbr();
-        if (!vectors->SetSize(int(distinct), false))
-            return false;
-        CPointView<C3DTVector<float>> out = vectors->GetPointView();
-        smoothing.CopyNormals(out);
-        smoothing.Release();
         normalFaces->FreeExtra();
 
         // Everything is built: only now do the channel and the geometry's flags change.

@@ -606,6 +606,45 @@ ObjectPtr MakeTerrain(int n)
     return mesh;
 }
 
+// Each normal is stored once, and indices come in the order normals are first met: points
+// in order, around each point the faces in order. Sorts the corners instead of searching the
+// faces of every point, so that it checks large meshes too.
+void ExpectDistinctInFirstMetOrder(const CPointNormalChannel& channel, const CFaceList& faces)
+{
+    const C3DVectorList& vectors = *channel.GetNormalVectorList();
+    std::set<std::tuple<float, float, float>> distinct;
+    for (int i = 0; i < vectors.GetSize(); ++i)
+        distinct.insert({vectors[i].m_X + 0.0f, vectors[i].m_Y + 0.0f, vectors[i].m_Z + 0.0f});
+    EXPECT_EQ(int(distinct.size()), vectors.GetSize());
+    std::vector<std::array<int, 3>> corners; // point, face, normal index
+    const CFaceList& normalFaces = *channel.GetNormalFaceList();
+    for (unsigned f = 0; f < unsigned(faces.GetSize()); ++f)
+    {
+        if (faces.IsFaceOneFlagSet(f, _FaceInvalid | _FaceExcluded))
+            continue;
+        int count, normalCount;
+        const int* items = faces.GetIndexes(f, count);
+        const int* normals = normalFaces.GetIndexes(f, normalCount);
+        ASSERT_EQ(count, normalCount);
+        for (int k = 0; k < count; ++k)
+            corners.push_back({items[k], int(f), normals[k]});
+    }
+    std::sort(corners.begin(), corners.end());
+    int next = 0;
+    std::vector<bool> seen(size_t(vectors.GetSize()), false);
+    for (const auto& corner : corners)
+    {
+        ASSERT_GE(corner[2], 0);
+        ASSERT_LT(corner[2], vectors.GetSize());
+        if (seen[size_t(corner[2])])
+            continue;
+        ASSERT_EQ(corner[2], next) << "point " << corner[0] << " face " << corner[1];
+        seen[size_t(corner[2])] = true;
+        ++next;
+    }
+    EXPECT_EQ(next, vectors.GetSize());
+}
+
 TEST(PointNormals, SeveralThreadsGiveTheBytesOfOneThread)
 {
     struct CThreadReset
@@ -652,6 +691,7 @@ TEST(PointNormals, SeveralThreadsGiveTheBytesOfOneThread)
         const std::vector<uint32_t> alone = content(*mesh, 1);
         ASSERT_FALSE(alone.empty());
         const CPointNormalChannel& channel = *mesh->GetPointNormalChannel();
+        ExpectDistinctInFirstMetOrder(channel, *mesh->GetFaceList());
         // The flat terraces share one normal: fewer normals than groups of faces.
         int breaks = 0;
         for (int p = 0; p < mesh->GetPointNbr(); ++p)
