@@ -584,7 +584,7 @@ public:
         ForBlocks(unsigned(bucketNbr), bucketBlock, m_Threads,
                   [&](unsigned first, unsigned last)
                   {
-                      std::vector<CKeyed> table;
+                      std::vector<CSlot> table;
                       for (unsigned b = first; b < last; ++b)
                           firsts[b] = FindInBucket(keyed.Get() + starts[b],
                                                    starts[b + 1] - starts[b], bits, table);
@@ -605,40 +605,47 @@ private:
     {
         float m_Normal[3];
         uint32_t m_Hash;
-        uint32_t m_Group; ///< in a table slot: group + 1, 0 for an empty slot
+        uint32_t m_Group;
+    };
+
+    // A table slot of a bucket: a hash and where its group is in the bucket.
+    struct CSlot
+    {
+        uint32_t m_Hash;
+        uint32_t m_Place; ///< place in the bucket + 1, 0 for an empty slot
     };
 
     // Sets m_Index of each of the \p count groups of a bucket to its first equal group;
     // returns how many are first. \p table is scratch.
     uint32_t FindInBucket(const CKeyed* items, uint32_t count, unsigned bits,
-                          std::vector<CKeyed>& table)
+                          std::vector<CSlot>& table)
     {
+        // At most two thirds full. The bucket's own bits are the hash's leading ones: probe
+        // from the others.
         size_t capacity = 16;
-        while (capacity < size_t(count) * 2)
+        while (capacity * 2 < size_t(count) * 3)
             capacity *= 2;
-        // Slots hold group + 1, 0 when empty. The bucket's own bits are the hash's leading
-        // ones: probe from the others.
-        table.assign(capacity, CKeyed{{0, 0, 0}, 0, 0});
+        table.assign(capacity, CSlot{0, 0});
         const size_t mask = capacity - 1;
         uint32_t firsts = 0;
         for (uint32_t i = 0; i < count; ++i)
         {
-            const CKeyed item = items[i];
+            const CKeyed& item = items[i];
             for (size_t slot = size_t(item.m_Hash << bits >> bits) & mask;;
                  slot = (slot + 1) & mask)
             {
-                CKeyed& held = table[slot];
-                if (held.m_Group == 0)
+                CSlot& held = table[slot];
+                if (held.m_Place == 0)
                 {
-                    held = item;
-                    ++held.m_Group;
+                    held = CSlot{item.m_Hash, i + 1};
                     m_Index[item.m_Group] = item.m_Group;
                     ++firsts;
                     break;
                 }
-                if (held.m_Hash == item.m_Hash && SameNormal(held.m_Normal, item.m_Normal))
+                const CKeyed& first = items[held.m_Place - 1];
+                if (held.m_Hash == item.m_Hash && SameNormal(first.m_Normal, item.m_Normal))
                 {
-                    m_Index[item.m_Group] = held.m_Group - 1;
+                    m_Index[item.m_Group] = first.m_Group;
                     break;
                 }
             }
