@@ -9,16 +9,20 @@
 // start later groups, and the point is marked as a normal break.
 //
 // The bulk pass reads raw arrays only: the positions at their stride, the face records, and
-// the point-to-face graph's records. Each face's normal is computed once into one flat float
-// array; each point's faces are gathered into a small scratch table (contribution and unit
-// normal per face) before they are grouped, so that a face's contribution at a corner is
-// computed once whatever the grouping. Distinct normals are stored once: an open-addressing
-// table (power-of-two capacity, linear probing, grown at three quarters full, each slot
-// keeping its normal's hash so that probes and growth do not read the normals) maps each
-// normal, compared component by component, to its index in an array of fixed blocks. Lookups wait
-// in small batches whose slots are prefetched, since the table is far larger than the caches.
-// Because a normal gets the next index the first time it is met, indices come out in
-// first-seen order whatever the table's layout.
+// the point-to-face graph's records. Each face's unit (and, for the weightings that read it,
+// unnormalised) normal is computed once, in parallel; each point's faces are gathered into a
+// small scratch table (contribution and unit normal per face) before they are grouped, so
+// that a face's contribution at a corner is computed once whatever the grouping. Consecutive
+// point ranges are grouped on several threads, each group recording its normalised sum.
+//
+// Distinct normals are stored once, numbered in the order they are first met (points in
+// order, groups in order around each point), whatever the number of threads. Rather than
+// probing one hash table as large as the mesh for every group, which waits on memory at
+// nearly every probe, the groups are partitioned by the leading bits of their hash into
+// buckets that keep the group order (a radix partition, as in partitioned hash joins). Each
+// bucket finds the first group equal to each of its groups (compared component by component,
+// so -0 and +0 are one normal) in a small table that stays in the core's cache. A pass in
+// group order then numbers the first groups, block by block on several threads.
 #include <3dzan/geometry/normals.h>
 
 #include <3dzan/foundation/elementarray.h>
@@ -896,6 +900,9 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         CBlock<float> faceRaws;
         if (raw)
             faceRaws.Resize(size_t(faceNbr) * 3);
+        // 1 for a face left out of the smoothing, 2 for an invalid face, which its normal
+        // face follows.
+        constexpr uint8_t kInvalidFace = 2;
         std::vector<uint8_t> skipped(faceNbr, 0);
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
@@ -904,10 +911,11 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                       {
                           const unsigned count = storage.CountAt(f);
                           const int* items = storage.ItemsAt(f);
-                          if (faces->IsFaceOneFlagSet(f, kSkippedFaces) || count < 3 ||
+                          const unsigned flags = faces->GetFaceFlags(f);
+                          if ((flags & kSkippedFaces) || count < 3 ||
                               !IndexesInRange(items, count, records))
                           {
-                              skipped[f] = 1;
+                              skipped[f] = (flags & _FaceInvalid) ? kInvalidFace : 1;
                               continue;
                           }
                           float* unit = &faceUnits[size_t(f) * 3];
@@ -961,7 +969,7 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                 return false;
         }
         for (unsigned f = 0; f < faceNbr; ++f)
-            if (faces->IsFaceOneFlagSet(f, _FaceInvalid))
+            if (skipped[f] == kInvalidFace)
             {
                 CFace* handle = normalFaces->CreateFace();
                 if (normalFaces->GetFace(f, *handle))
