@@ -515,9 +515,19 @@ public:
             if (m_In.m_FaceSkipped[f])
                 continue;
             const unsigned count = m_In.m_Faces->CountAt(f);
-            const int* items = m_In.m_Faces->ItemsAt(f);
             const int* source = from.At(f);
             int* target = to.ItemsAt(f);
+            if (m_Groups.size() == 1)
+            {
+                // One range: group places are global, whatever the corners' points.
+                for (unsigned k = 0; k < count; ++k)
+                {
+                    const uint32_t group = uint32_t(source[k]);
+                    target[k] = group < m_Bases[1] ? int(index[group] & ~kFirst) : 0;
+                }
+                continue;
+            }
+            const int* items = m_In.m_Faces->ItemsAt(f);
             for (unsigned k = 0; k < count; ++k)
             {
                 const unsigned p = unsigned(items[k]);
