@@ -247,6 +247,11 @@ int* CChannel::GetWritableIndexes(CFaceList& list, unsigned face, unsigned& coun
     return list.m_Faces.GetItems(face, count);
 }
 
+CFaceStorage& CChannel::GetWritableStorage(CFaceList& list)
+{
+    return list.m_Faces;
+}
+
 bool CChannel::SetPointList(_Channel3DType type, CPointList* list, bool deleteOld)
 {
     if (type != m_Type)

@@ -5,14 +5,18 @@
 // record at its final size in one buffer (one allocation for the records, one for their
 // offsets), and the second pass fills the records. Walking the faces backwards in the second
 // pass and filling each record from its end leaves every record in increasing face order
-// without sorting. The edge-to-face graph is a CAssociationMap sized from the side count up
-// front, so a build does not rehash, and filled through its bulk loader, which sorts the
-// sides by table band first so that the insertions sweep the table instead of jumping.
+// without sorting. Large lists are built by several threads, each over consecutive faces:
+// each counts its own faces per point, and fills each record after the earlier threads'
+// faces, so that records come out as one pass would make them. The edge-to-face graph is a
+// CAssociationMap sized from the side count up front, so a build does not rehash, and filled
+// through its bulk loader, which sorts the sides by table band first so that the insertions sweep
+// the table instead of jumping.
 //
 // Queries work on the sorted records: combining two records or two point sets is a merge
 // or a look-up in the list's scratch set, never a walk over the whole mesh.
 #include <3dzan/geometry/facelist.h>
 
+#include <3dzan/foundation/services.h>
 #include <3dzan/geometry/geominfo.h>
 #include <3dzan/geometry/pointlist.h>
 
@@ -20,6 +24,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 namespace
@@ -29,6 +34,17 @@ constexpr unsigned kMaxRecordFaces = CFaceStorage::kMaxItems;
 // Corners up to which the distinct points of a face are found by comparing with the
 // corners before; larger faces are sorted.
 constexpr unsigned kSmallFace = 8;
+
+// Fewest faces, and fewest per point, worth a thread of their own in a point-to-face graph
+// build: each thread counts into an array as long as the point list.
+constexpr unsigned kGraphPartFaces = 65536;
+
+unsigned GraphPartsFor(unsigned faceCount, uint64_t pointCount)
+{
+    const uint64_t perPart = std::max<uint64_t>(kGraphPartFaces, pointCount / 2);
+    const uint64_t parts = std::min<uint64_t>(uint64_t(OMPGetMaxThreadCount()), 8);
+    return unsigned(std::max<uint64_t>(1, std::min<uint64_t>(parts, faceCount / perPart)));
+}
 
 // Calls f(point) once for every distinct index of a face.
 template <class F>
@@ -140,6 +156,9 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
 
     try
     {
+        const unsigned parts = GraphPartsFor(faceCount, pointCount);
+        if (parts > 1)
+            return BuildPointToFaceGraphInParts(parts, unsigned(pointCount), graph);
         std::vector<unsigned> counts(size_t(pointCount), 0u);
         std::vector<int> sorted;
         bool overflow = false;
@@ -185,6 +204,80 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
     {
         return false;
     }
+}
+
+bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount,
+                                             std::unique_ptr<CFaceStorage>& graph) const
+{
+    const unsigned faceCount = m_Faces.GetCount();
+    const auto* flags = static_cast<const uint8_t*>(GetMainData(0));
+    const size_t stride = GetSizeOfData(kPropertyChunk);
+    auto skipped = [&](unsigned f)
+    { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
+    auto firstFace = [&](unsigned part) { return unsigned(uint64_t(faceCount) * part / parts); };
+
+    // Faces per point of each part, then where each part's faces start in each record.
+    std::vector<std::vector<unsigned>> starts(parts);
+    ZanParallelFor(
+        int(parts),
+        [&](int part)
+        {
+            std::vector<unsigned>& mine = starts[size_t(part)];
+            mine.assign(pointCount, 0u);
+            std::vector<int> sorted;
+            for (unsigned f = firstFace(unsigned(part)); f < firstFace(unsigned(part) + 1); ++f)
+                if (!skipped(f))
+                    ForEachDistinct(m_Faces.ItemsAt(f), m_Faces.CountAt(f), sorted,
+                                    [&](int p)
+                                    {
+                                        if (p >= 0 && unsigned(p) < pointCount)
+                                            ++mine[size_t(p)];
+                                    });
+        },
+        int(parts), 1);
+    std::vector<unsigned> counts(pointCount, 0u);
+    bool overflow = false;
+    for (unsigned p = 0; p < pointCount; ++p)
+    {
+        unsigned running = 0;
+        for (unsigned part = 0; part < parts; ++part)
+            running += std::exchange(starts[part][p], running);
+        counts[p] = running;
+        overflow = overflow || running > kMaxRecordFaces;
+    }
+    if (overflow)
+        return false;
+
+    auto built = std::make_unique<CFaceStorage>();
+    uint64_t bytes = 0;
+    for (unsigned c : counts)
+        bytes += CFaceStorage::RecordBytes(c);
+    if (!built->Reserve(pointCount, bytes))
+        return false;
+    zan_detail::AdviseHugePages(built->GetBuffer(), size_t(built->GetBufferSize()));
+    if (!built->AddRecords(nullptr, counts.data(), pointCount))
+        return false;
+    std::vector<unsigned>().swap(counts);
+    // Parts write other places of the same records: no two write the same item.
+    CFaceStorage& records = *built;
+    ZanParallelFor(
+        int(parts),
+        [&](int part)
+        {
+            std::vector<unsigned>& at = starts[size_t(part)];
+            std::vector<int> sorted;
+            for (unsigned f = firstFace(unsigned(part)); f < firstFace(unsigned(part) + 1); ++f)
+                if (!skipped(f))
+                    ForEachDistinct(m_Faces.ItemsAt(f), m_Faces.CountAt(f), sorted,
+                                    [&](int p)
+                                    {
+                                        if (p >= 0 && unsigned(p) < pointCount)
+                                            records.ItemsAt(unsigned(p))[at[size_t(p)]++] = int(f);
+                                    });
+        },
+        int(parts), 1);
+    graph = std::move(built);
+    return true;
 }
 
 bool CFaceList::BuildEdgeToFaceGraph(std::unique_ptr<CAssociationMap>& graph) const

@@ -9,18 +9,23 @@
 // start later groups, and the point is marked as a normal break.
 //
 // The bulk pass reads raw arrays only: the positions at their stride, the face records, and
-// the point-to-face graph's records. Each face's normal is computed once into one flat float
-// array; each point's faces are gathered into a small scratch table (contribution and unit
-// normal per face) before they are grouped, so that a face's contribution at a corner is
-// computed once whatever the grouping. Distinct normals are stored once: an open-addressing
-// table (power-of-two capacity, linear probing, grown at three quarters full, each slot
-// keeping its normal's hash so that probes and growth do not read the normals) maps each
-// normal, compared component by component, to its index in an array of fixed blocks. Lookups wait in
-// small batches whose slots are prefetched, since the table is far larger than the caches.
-// Because a normal gets the next index the first time it is met, indices come out in
-// first-seen order whatever the table's layout.
+// the point-to-face graph's records. Each face's unit (and, for the weightings that read it,
+// unnormalised) normal is computed once, in parallel; each point's faces are gathered into a
+// small scratch table (contribution and unit normal per face) before they are grouped, so
+// that a face's contribution at a corner is computed once whatever the grouping. Consecutive
+// point ranges are grouped on several threads, each group recording its normalised sum.
+//
+// Distinct normals are stored once, numbered in the order they are first met (points in
+// order, groups in order around each point), whatever the number of threads. Rather than
+// probing one hash table as large as the mesh for every group, which waits on memory at
+// nearly every probe, the groups are partitioned by the leading bits of their hash into
+// buckets that keep the group order (a radix partition, as in partitioned hash joins). Each
+// bucket finds the first group equal to each of its groups (compared component by component,
+// so -0 and +0 are one normal) in a small table that stays in the core's cache. A pass in
+// group order then numbers the first groups, block by block on several threads.
 #include <3dzan/geometry/normals.h>
 
+#include <3dzan/foundation/elementarray.h>
 #include <3dzan/foundation/services.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/geominfo.h>
@@ -28,16 +33,18 @@
 #include <3dzan/scene/geomobject.h>
 #include <3dzan/scene/scene.h>
 
-#include "graphuse.h"
 #include "facegeometry.h"
+#include "graphuse.h"
 #include "normalweights.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 using zan_detail::CWeighting;
@@ -87,143 +94,127 @@ bool IndexesInRange(const int* items, unsigned count, size_t pointNbr)
     return true;
 }
 
-// The distinct normals met so far, each once, numbered in the order they were first met.
-// A slot holds the normal's 32-bit hash beside its index, so that probing past other normals
-// and growing never read the normals themselves: only a slot whose hash matches is compared.
-class CDistinctNormals
+// An uninitialised array from the library's block allocator, which maps big blocks with huge
+// pages: filling a fresh array of tens of megabytes then costs a few page faults instead of
+// one per 4 KiB page, and on virtual machines those faults cost more than the filling.
+// Growing a mapped block remaps its pages rather than copying them.
+template <class T> class CBlock
 {
 public:
-    explicit CDistinctNormals(size_t expected)
+    CBlock() = default;
+    explicit CBlock(size_t count) { Resize(count); }
+    CBlock(CBlock&& other) noexcept
+        : m_Items(std::exchange(other.m_Items, nullptr)), m_Bytes(std::exchange(other.m_Bytes, 0))
     {
-        size_t capacity = 1024;
-        while (capacity < expected * 2)
-            capacity *= 2;
-        m_Slots = NewSlots(capacity);
-        m_Capacity = capacity;
     }
-
-    static uint32_t Hash(const float n[3])
+    CBlock& operator=(CBlock&& other) noexcept
     {
-        uint64_t h = (uint64_t(Bits(n[0])) * 0x9E3779B97F4A7C15ull) ^
-                     (uint64_t(Bits(n[1])) * 0xC2B2AE3D27D4EB4Full) ^
-                     (uint64_t(Bits(n[2])) * 0x165667B19E3779F9ull);
-        h ^= h >> 29;
-        h *= 0xBF58476D1CE4E5B9ull;
-        return uint32_t(h ^ (h >> 32));
-    }
-    /// \brief Asks the memory for the slot a hash starts at, ahead of its Find.
-    void Prefetch(uint32_t hash) const
-    {
-        __builtin_prefetch(&m_Slots[hash & (m_Capacity - 1)]);
-    }
-    /// \brief The index of \p n, which gets the next index when it is new.
-    unsigned Find(const float n[3], uint32_t hash)
-    {
-        const size_t mask = m_Capacity - 1;
-        for (size_t slot = hash & mask;; slot = (slot + 1) & mask)
+        if (this != &other)
         {
-            const CSlot held = m_Slots[slot];
-            if (held.m_Index == 0)
-            {
-                const unsigned index = unsigned(m_Count);
-                Append(n);
-                m_Slots[slot] = CSlot{hash, index + 1};
-                // Linear probing stays short below three quarters full.
-                if (++m_Used * 4 >= m_Capacity * 3)
-                    Grow();
-                return index;
-            }
-            if (held.m_Hash != hash)
-                continue;
-            const float* known = GetNormal(held.m_Index - 1);
-            if (known[0] == n[0] && known[1] == n[1] && known[2] == n[2])
-                return held.m_Index - 1;
+            Reset();
+            m_Items = std::exchange(other.m_Items, nullptr);
+            m_Bytes = std::exchange(other.m_Bytes, 0);
         }
+        return *this;
     }
+    ~CBlock() { Reset(); }
+
+    /// \brief Makes room for \p count items, keeping the leading ones.
+    /// \throw std::bad_alloc when the memory cannot be had (the block is unchanged).
+    void Resize(size_t count)
+    {
+        const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
+        void* block = m_Items ? ZanResizeBlock(m_Items, m_Bytes, bytes) : ZanAllocateBlock(bytes);
+        if (!block)
+            throw std::bad_alloc();
+        m_Items = static_cast<T*>(block);
+        m_Bytes = bytes;
+    }
+    void Reset()
+    {
+        ZanFreeBlock(m_Items, m_Bytes);
+        m_Items = nullptr;
+        m_Bytes = 0;
+    }
+    T* Get() const { return m_Items; }
+    T& operator[](size_t i) const { return m_Items[i]; }
+
+private:
+    T* m_Items = nullptr;
+    size_t m_Bytes = 0;
+};
+
+// The 32-bit hash of a normal's bits, with -0 and +0 hashed alike since they compare equal.
+uint32_t NormalHash(const float n[3])
+{
+    auto bits = [](float value)
+    {
+        value += 0.0f;
+        uint32_t word;
+        std::memcpy(&word, &value, sizeof word);
+        return uint64_t(word);
+    };
+    uint64_t h = (bits(n[0]) * 0x9E3779B97F4A7C15ull) ^ (bits(n[1]) * 0xC2B2AE3D27D4EB4Full) ^
+                 (bits(n[2]) * 0x165667B19E3779F9ull);
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    return uint32_t(h ^ (h >> 32));
+}
+
+bool SameNormal(const float a[3], const float b[3])
+{
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// The normal of one group of faces around a point, with its hash.
+struct CGroupNormal
+{
+    float m_Normal[3];
+    uint32_t m_Hash;
+};
+
+// The groups of a range of points, in the order they were made, and how many fall in each
+// bucket of hashes (the hash's leading \p bits).
+class CGroupList
+{
+public:
+    CGroupList(size_t expected, unsigned bits)
+        : m_Capacity(std::max<size_t>(expected, 256)), m_Bits(bits),
+          m_Histogram(size_t(1) << bits, 0)
+    {
+        m_Items.Resize(m_Capacity);
+    }
+    static uint32_t BucketOf(uint32_t hash, unsigned bits)
+    {
+        return bits ? hash >> (32 - bits) : 0;
+    }
+    void Add(const float n[3])
+    {
+        if (m_Count == m_Capacity)
+        {
+            m_Items.Resize(m_Capacity * 2);
+            m_Capacity *= 2;
+        }
+        CGroupNormal& group = m_Items[m_Count++];
+        std::memcpy(group.m_Normal, n, sizeof group.m_Normal);
+        group.m_Hash = NormalHash(n);
+        ++m_Histogram[BucketOf(group.m_Hash, m_Bits)];
+    }
+    const std::vector<uint32_t>& GetHistogram() const { return m_Histogram; }
     size_t GetCount() const { return m_Count; }
-    const float* GetNormal(size_t index) const
-    {
-        return &m_Blocks[index >> kBlockShift][(index & (kBlockSize - 1)) * 3];
-    }
-    /// \brief Frees the slots once no more normals come (the normals stay readable).
-    void ReleaseSlots()
-    {
-        m_Slots.reset();
-        m_Capacity = 0;
-    }
+    const CGroupNormal& operator[](size_t i) const { return m_Items[i]; }
     void Release()
     {
-        ReleaseSlots();
-        m_Blocks.clear();
-        m_Count = 0;
+        m_Items.Reset();
+        m_Count = m_Capacity = 0;
     }
 
 private:
-    struct CSlot
-    {
-        uint32_t m_Hash;
-        uint32_t m_Index; ///< normal index + 1, 0 for an empty slot
-    };
-    static uint32_t Bits(float value)
-    {
-        value += 0.0f; // -0 and +0 compare equal: hash them alike
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        return bits;
-    }
-    // Large tables come as huge pages from the system, already zeroed: a table of millions of
-    // slots then costs a few page faults instead of one (or two, reading then writing) per
-    // 4 KiB page.
-    struct CFree
-    {
-        CFree() noexcept : m_Bytes(0) {}
-        explicit CFree(size_t bytes) noexcept : m_Bytes(bytes) {}
-        size_t m_Bytes;
-        void operator()(CSlot* slots) const { ZanFreeBlock(slots, m_Bytes); }
-    };
-    using CSlots = std::unique_ptr<CSlot[], CFree>;
-    static CSlots NewSlots(size_t capacity)
-    {
-        const size_t bytes = capacity * sizeof(CSlot);
-        auto* slots = static_cast<CSlot*>(ZanAllocateZeroedBlock(bytes));
-        if (!slots)
-            throw std::bad_alloc();
-        return CSlots(slots, CFree(bytes));
-    }
-    void Grow()
-    {
-        const size_t capacity = m_Capacity * 2;
-        CSlots slots = NewSlots(capacity);
-        const size_t mask = capacity - 1;
-        for (size_t i = 0; i < m_Capacity; ++i)
-        {
-            const CSlot& held = m_Slots[i];
-            if (!held.m_Index)
-                continue;
-            size_t slot = held.m_Hash & mask;
-            while (slots[slot].m_Index)
-                slot = (slot + 1) & mask;
-            slots[slot] = held;
-        }
-        m_Slots = std::move(slots);
-        m_Capacity = capacity;
-    }
-
-    CSlots m_Slots;
-    size_t m_Capacity = 0;
-    // The normals live in fixed blocks: growing never copies them, nor holds two arrays.
-    static constexpr unsigned kBlockShift = 16;
-    static constexpr size_t kBlockSize = size_t(1) << kBlockShift;
-    void Append(const float n[3])
-    {
-        if ((m_Count & (kBlockSize - 1)) == 0)
-            m_Blocks.emplace_back(new float[kBlockSize * 3]);
-        std::memcpy(&m_Blocks.back()[(m_Count & (kBlockSize - 1)) * 3], n, 3 * sizeof(float));
-        ++m_Count;
-    }
-    std::vector<std::unique_ptr<float[]>> m_Blocks; ///< 3 floats per distinct normal
+    CBlock<CGroupNormal> m_Items;
     size_t m_Count = 0;
-    size_t m_Used = 0;
+    size_t m_Capacity;
+    unsigned m_Bits;
+    std::vector<uint32_t> m_Histogram;
 };
 
 // One face around the point being smoothed.
@@ -235,13 +226,17 @@ struct CAround
     float m_Contribution[3];
 };
 
-// A group of faces around one point, waiting for its normal's index.
-struct CGroup
+// Normal indices per corner, at the places the face storage keeps the faces' point indices:
+// a face's corners are found through the face storage's own offsets, with no table of
+// where each face starts.
+struct CCornerIndexes
 {
-    float m_Sum[3];
-    uint32_t m_Hash;
-    unsigned m_Point;
-    unsigned m_FirstMember;
+    int* m_Items = nullptr;
+    const uint64_t* m_Offsets = nullptr;
+    int* At(unsigned face) const
+    {
+        return m_Items + (m_Offsets[face] + CFaceStorage::kHeaderBytes) / sizeof(int);
+    }
 };
 
 struct CSmoothingInput
@@ -249,49 +244,22 @@ struct CSmoothingInput
     zan_detail::CPositionView m_Points;
     const CFaceStorage* m_Faces = nullptr;
     const CFaceStorage* m_Graph = nullptr;
-    const float* m_FaceNormals = nullptr; ///< raw (area, edge) or unit normals, 3 per face
-    const uint8_t* m_FaceSkipped = nullptr;
+    const float* m_FaceUnits = nullptr;     ///< unit normal, 3 per face
+    const float* m_FaceRaws = nullptr;      ///< unnormalised normal, 3 per face (area, edge)
+    const uint8_t* m_FaceSkipped = nullptr; ///< no normal: flagged, bad indices, < 3 corners
     float m_CosLimit = 0;
 };
 
-// Groups the faces around every point and gives each corner its group's normal. Writes the
-// normal indices into \p out's records and marks the points where the normals break.
+// Groups the faces around the points [begin, end), adds each group's normal to \p groups and
+// writes its place there into the corners of its faces at the point; marks the points where
+// the normals break. Ranges of points may run at once: a corner belongs to one point, so two
+// ranges never write the same index or mark.
 template <CWeighting W>
-void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNormals& table,
-                  std::vector<uint8_t>& breaks,
-                  int* (*writable)(CFaceList&, unsigned, unsigned&))
+void SmoothPoints(const CSmoothingInput& in, unsigned begin, unsigned end,
+                  const CCornerIndexes& out, CGroupList& groups, uint8_t* breaks)
 {
-    const size_t pointNbr = in.m_Points.GetCount();
-    const unsigned records = std::min<unsigned>(in.m_Graph->GetCount(), unsigned(pointNbr));
     std::vector<CAround> around;
-    // Groups wait in small batches so that their table slots are fetched from memory while
-    // later points are grouped; they are looked up in the order they were made, which keeps
-    // the first-met numbering.
-    constexpr size_t kBatch = 64;
-    std::vector<CGroup> groups;
-    std::vector<unsigned> members; // the faces of the waiting groups, group after group
-    groups.reserve(kBatch + 64);
-    auto flush = [&]()
-    {
-        for (size_t g = 0; g < groups.size(); ++g)
-        {
-            const CGroup& group = groups[g];
-            const int index = int(table.Find(group.m_Sum, group.m_Hash));
-            const size_t last = g + 1 < groups.size() ? groups[g + 1].m_FirstMember : members.size();
-            for (size_t m = group.m_FirstMember; m < last; ++m)
-            {
-                unsigned count;
-                int* target = writable(out, members[m], count);
-                const int* items = in.m_Faces->ItemsAt(members[m]);
-                for (unsigned k = 0; k < count; ++k)
-                    if (unsigned(items[k]) == group.m_Point)
-                        target[k] = index;
-            }
-        }
-        groups.clear();
-        members.clear();
-    };
-    for (unsigned p = 0; p < records; ++p)
+    for (unsigned p = begin; p < end; ++p)
     {
         const unsigned n = in.m_Graph->CountAt(p);
         if (n == 0)
@@ -305,33 +273,32 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
             const unsigned f = unsigned(faces[i]);
             entry.m_Face = f;
             entry.m_State = 0;
-            const unsigned count = in.m_Faces->CountAt(f);
-            if (in.m_FaceSkipped[f] || count < 3)
+            if (in.m_FaceSkipped[f])
             {
                 entry.m_State = 1;
                 continue;
             }
-            const float* normal = in.m_FaceNormals + size_t(f) * 3;
-            float unit[3];
-            if constexpr (zan_detail::NeedsRawNormal(W))
-                zan_detail::UnitFromRaw(normal, unit);
-            else
-                std::memcpy(unit, normal, sizeof unit);
-            std::memcpy(entry.m_Unit, unit, sizeof unit);
+            const float* unit = in.m_FaceUnits + size_t(f) * 3;
+            const float* raw = in.m_FaceRaws ? in.m_FaceRaws + size_t(f) * 3 : unit;
+            std::memcpy(entry.m_Unit, unit, sizeof entry.m_Unit);
             float e1[3] = {0, 0, 0}, e2[3] = {0, 0, 0};
             if constexpr (W == CWeighting::EdgeLength || W == CWeighting::Angle)
             {
+                const unsigned count = in.m_Faces->CountAt(f);
                 const int* items = in.m_Faces->ItemsAt(f);
                 unsigned k = 0;
                 while (k < count && unsigned(items[k]) != p)
                     ++k;
-                const C3DTPoint<float>& prev = in.m_Points[unsigned(items[(k + count - 1) % count])];
+                const C3DTPoint<float>& prev =
+                    in.m_Points[unsigned(items[(k + count - 1) % count])];
                 const C3DTPoint<float>& next = in.m_Points[unsigned(items[(k + 1) % count])];
-                e1[0] = prev.m_X - here.m_X, e1[1] = prev.m_Y - here.m_Y, e1[2] = prev.m_Z - here.m_Z;
-                e2[0] = next.m_X - here.m_X, e2[1] = next.m_Y - here.m_Y, e2[2] = next.m_Z - here.m_Z;
+                e1[0] = prev.m_X - here.m_X, e1[1] = prev.m_Y - here.m_Y,
+                e1[2] = prev.m_Z - here.m_Z;
+                e2[0] = next.m_X - here.m_X, e2[1] = next.m_Y - here.m_Y,
+                e2[2] = next.m_Z - here.m_Z;
             }
             float contribution[3] = {0, 0, 0};
-            zan_detail::AddWeighted<W>(unit, normal, e1, e2, contribution);
+            zan_detail::AddWeighted<W>(entry.m_Unit, raw, e1, e2, contribution);
             std::memcpy(entry.m_Contribution, contribution, sizeof contribution);
         }
 
@@ -341,9 +308,7 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
         while (seed < n)
         {
             const float* s = around[seed].m_Unit;
-            CGroup group;
-            group.m_Point = p;
-            group.m_FirstMember = unsigned(members.size());
+            const int group = int(groups.GetCount());
             float sum[3] = {0, 0, 0};
             for (unsigned j = seed; j < n; ++j)
             {
@@ -364,21 +329,353 @@ void SmoothPoints(const CSmoothingInput& in, CNormalFaceList& out, CDistinctNorm
                 sum[1] += entry.m_Contribution[1];
                 sum[2] += entry.m_Contribution[2];
                 entry.m_State = 1;
-                members.push_back(entry.m_Face);
+                const unsigned f = entry.m_Face;
+                const unsigned count = in.m_Faces->CountAt(f);
+                const int* items = in.m_Faces->ItemsAt(f);
+                int* target = out.At(f);
+                for (unsigned k = 0; k < count; ++k)
+                    if (unsigned(items[k]) == p)
+                        target[k] = group;
             }
             zan_detail::NormalizeSum(sum);
-            std::memcpy(group.m_Sum, sum, sizeof sum);
-            group.m_Hash = CDistinctNormals::Hash(sum);
-            table.Prefetch(group.m_Hash);
-            groups.push_back(group);
+            groups.Add(sum);
             while (seed < n && around[seed].m_State != 0)
                 ++seed;
         }
-        if (groups.size() >= kBatch)
-            flush();
     }
-    flush();
 }
+
+void SmoothRange(CWeighting weighting, const CSmoothingInput& in, unsigned begin, unsigned end,
+                 const CCornerIndexes& out, CGroupList& groups, uint8_t* breaks)
+{
+    switch (weighting)
+    {
+    case CWeighting::Unweighted:
+        SmoothPoints<CWeighting::Unweighted>(in, begin, end, out, groups, breaks);
+        break;
+    case CWeighting::Area:
+        SmoothPoints<CWeighting::Area>(in, begin, end, out, groups, breaks);
+        break;
+    case CWeighting::EdgeLength:
+        SmoothPoints<CWeighting::EdgeLength>(in, begin, end, out, groups, breaks);
+        break;
+    case CWeighting::Angle:
+        SmoothPoints<CWeighting::Angle>(in, begin, end, out, groups, breaks);
+        break;
+    }
+}
+
+// Fewest points worth a range of their own: below this, starting a thread costs more than
+// the grouping it takes over.
+constexpr unsigned kMinRangePoints = 16384;
+// Faces per hand-out of the loops over faces.
+constexpr unsigned kFaceBlock = 16384;
+// Groups per bucket aimed at when the distinct normals are sought: a bucket's table then
+// stays in the core's own cache.
+constexpr size_t kBucketGroups = 4096;
+
+// Runs body(first, last) over [0, count) in blocks of \p block items on up to \p threads
+// threads.
+template <class F> void ForBlocks(unsigned count, unsigned block, int threads, F&& body)
+{
+    const unsigned blocks = (count + block - 1) / block;
+    ZanParallelFor(
+        int(blocks),
+        [&](int b)
+        {
+            const unsigned first = unsigned(b) * block;
+            body(first, std::min(count, first + block));
+        },
+        threads, 1);
+}
+
+// Smoothing over consecutive point ranges at once, then the numbering of the distinct
+// normals that one pass over the points in order would give: a normal takes the next index
+// the first time it is met, and every later group with the same normal takes that index.
+//
+// Groups are numbered globally in point order (range after range). Their hashes are
+// partitioned, in that order, into buckets by their leading bits; each bucket is small
+// enough for a table in the core's cache, so that finding each group's first equal group
+// reads memory in streams rather than probing one table as large as the mesh. A last pass
+// in group order then numbers the first groups and copies their normals out.
+class CSmoothing
+{
+public:
+    CSmoothing(const CSmoothingInput& in, unsigned pointNbr, int threads)
+        : m_In(in), m_Threads(threads)
+    {
+        const unsigned ranges =
+            std::max(1u, std::min(unsigned(std::max(threads, 1)), pointNbr / kMinRangePoints));
+        for (unsigned r = 0; r <= ranges; ++r)
+            m_Bounds.push_back(unsigned(uint64_t(pointNbr) * r / ranges));
+        // Most points make one group or two: buckets are sized for a few more groups than
+        // points, a guess that only changes how full they are.
+        const size_t expected = size_t(pointNbr) * 5 / 4;
+        while (m_Bits < 16 && (expected >> m_Bits) > kBucketGroups)
+            ++m_Bits;
+        m_Groups.reserve(ranges);
+        for (unsigned r = 0; r < ranges; ++r)
+            m_Groups.emplace_back(size_t(m_Bounds[r + 1] - m_Bounds[r]) * 5 / 4, m_Bits);
+    }
+
+    /// \brief Groups every point's faces: writes group places into \p out and marks breaks.
+    void Smooth(CWeighting weighting, const CCornerIndexes& out, uint8_t* breaks)
+    {
+        ZanParallelFor(
+            int(m_Groups.size()),
+            [&](int r)
+            {
+                SmoothRange(weighting, m_In, m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1], out,
+                            m_Groups[size_t(r)], breaks);
+            },
+            m_Threads, 1);
+        m_Bases.assign(m_Groups.size() + 1, 0);
+        for (size_t r = 0; r < m_Groups.size(); ++r)
+            m_Bases[r + 1] = m_Bases[r] + m_Groups[r].GetCount();
+    }
+
+    size_t GetNormalNbr() const { return m_NormalNbr; }
+
+    /// \brief Numbers the distinct normals and copies them to \p out[0, GetNormalNbr()); then
+    ///        frees the groups.
+    ///
+    /// Blocks of groups are numbered at once: each block counts its first groups, which
+    /// places its first index; then each first group takes its index and a later equal
+    /// group, the index of its first (which is always a first group, never a later one).
+    void Number(CPointView<C3DTVector<float>>& out)
+    {
+        struct CSpan
+        {
+            size_t m_Range;
+            size_t m_First, m_Last; ///< local to the range
+            uint32_t m_Base = 0;    ///< index of the span's first first group
+        };
+        std::vector<CSpan> spans;
+        for (size_t r = 0; r < m_Groups.size(); ++r)
+            for (size_t i = 0; i < m_Groups[r].GetCount(); i += kNumberBlock)
+                spans.push_back(CSpan{r, i, std::min(m_Groups[r].GetCount(), i + kNumberBlock)});
+        uint32_t* index = m_Index.Get();
+        const int spanNbr = int(spans.size());
+        ZanParallelFor(
+            spanNbr,
+            [&](int k)
+            {
+                CSpan& span = spans[size_t(k)];
+                const uint64_t base = m_Bases[span.m_Range];
+                uint32_t firsts = 0;
+                for (size_t i = span.m_First; i < span.m_Last; ++i)
+                    firsts += index[base + i] == uint32_t(base + i);
+                span.m_Base = firsts;
+            },
+            m_Threads, 1);
+        uint32_t next = 0;
+        for (CSpan& span : spans)
+            next += std::exchange(span.m_Base, next);
+        ZanParallelFor(
+            spanNbr,
+            [&](int k)
+            {
+                const CSpan& span = spans[size_t(k)];
+                const CGroupList& groups = m_Groups[span.m_Range];
+                const uint64_t base = m_Bases[span.m_Range];
+                uint32_t at = span.m_Base;
+                for (size_t i = span.m_First; i < span.m_Last; ++i)
+                    if (index[base + i] == uint32_t(base + i))
+                    {
+                        const float* n = groups[i].m_Normal;
+                        out[at].Set(n[0], n[1], n[2]);
+                        index[base + i] = at++ | kFirst;
+                    }
+            },
+            m_Threads, 1);
+        ZanParallelFor(
+            spanNbr,
+            [&](int k)
+            {
+                const CSpan& span = spans[size_t(k)];
+                const uint64_t base = m_Bases[span.m_Range];
+                for (size_t i = span.m_First; i < span.m_Last; ++i)
+                    if (!(index[base + i] & kFirst))
+                        index[base + i] = index[index[base + i]] & ~kFirst;
+            },
+            m_Threads, 1);
+        for (CGroupList& groups : m_Groups)
+            groups.Release();
+    }
+
+    /// \brief Copies the indices of the faces [first, last) from \p from (group places) to
+    ///        \p to (normal indices). Faces that were not smoothed are left as they are.
+    void CopyIndexes(const CCornerIndexes& from, CFaceStorage& to, unsigned first,
+                     unsigned last) const
+    {
+        const unsigned split = m_Bounds[1];
+        const uint32_t* index = m_Index.Get();
+        for (unsigned f = first; f < last; ++f)
+        {
+            if (m_In.m_FaceSkipped[f])
+                continue;
+            const unsigned count = m_In.m_Faces->CountAt(f);
+            const int* source = from.At(f);
+            int* target = to.ItemsAt(f);
+            if (m_Groups.size() == 1)
+            {
+                // One range: group places are global, whatever the corners' points.
+                for (unsigned k = 0; k < count; ++k)
+                {
+                    const uint32_t group = uint32_t(source[k]);
+                    target[k] = group < m_Bases[1] ? int(index[group] & ~kFirst) : 0;
+                }
+                continue;
+            }
+            const int* items = m_In.m_Faces->ItemsAt(f);
+            for (unsigned k = 0; k < count; ++k)
+            {
+                const unsigned p = unsigned(items[k]);
+                size_t r = 0;
+                if (p >= split)
+                {
+                    r = 1;
+                    while (r + 2 < m_Bounds.size() && p >= m_Bounds[r + 1])
+                        ++r;
+                }
+                const uint64_t group = m_Bases[r] + unsigned(source[k]);
+                target[k] = group < m_Bases[r + 1] ? int(index[group] & ~kFirst) : 0;
+            }
+        }
+    }
+
+    void Release() { m_Index.Reset(); }
+
+    /// \brief Finds each group's first equal group, and so how many normals are distinct.
+    ///        Reads the groups only: the smoothing input may be gone.
+    void FindFirstEqual()
+    {
+        const uint64_t total = m_Bases.back();
+        if (total > uint64_t(INT_MAX))
+            throw std::bad_alloc(); // indices are ints
+        m_Index.Resize(size_t(total));
+        const unsigned bits = m_Bits;
+        const size_t bucketNbr = size_t(1) << bits;
+
+        // Partition in group order, so that each bucket lists its groups in that order: each
+        // range writes its groups of a bucket after those of the earlier ranges.
+        std::vector<uint32_t> starts(bucketNbr + 1, 0);
+        std::vector<std::vector<uint32_t>> at(m_Groups.size());
+        for (size_t b = 0; b < bucketNbr; ++b)
+        {
+            uint32_t next = starts[b];
+            for (size_t r = 0; r < m_Groups.size(); ++r)
+            {
+                at[r].resize(bucketNbr);
+                at[r][b] = next;
+                next += m_Groups[r].GetHistogram()[b];
+            }
+            starts[b + 1] = next;
+        }
+        CBlock<CKeyed> keyed{size_t(total)};
+        ZanParallelFor(
+            int(m_Groups.size()),
+            [&](int r)
+            {
+                const CGroupList& groups = m_Groups[size_t(r)];
+                std::vector<uint32_t>& place = at[size_t(r)];
+                uint32_t group = uint32_t(m_Bases[size_t(r)]);
+                for (size_t i = 0; i < groups.GetCount(); ++i, ++group)
+                {
+                    const CGroupNormal& normal = groups[i];
+                    CKeyed& item = keyed[place[CGroupList::BucketOf(normal.m_Hash, bits)]++];
+                    std::memcpy(item.m_Normal, normal.m_Normal, sizeof item.m_Normal);
+                    item.m_Hash = normal.m_Hash;
+                    item.m_Group = group;
+                }
+            },
+            m_Threads, 1);
+
+        // Within a bucket the first of equal groups is the first met: it points to itself,
+        // the others to it.
+        std::vector<uint32_t> firsts(bucketNbr, 0);
+        const unsigned bucketBlock = 16;
+        ForBlocks(unsigned(bucketNbr), bucketBlock, m_Threads,
+                  [&](unsigned first, unsigned last)
+                  {
+                      std::vector<CSlot> table;
+                      for (unsigned b = first; b < last; ++b)
+                          firsts[b] = FindInBucket(keyed.Get() + starts[b],
+                                                   starts[b + 1] - starts[b], bits, table);
+                  });
+        m_NormalNbr = 0;
+        for (uint32_t n : firsts)
+            m_NormalNbr += n;
+    }
+
+private:
+    // Marks the groups that are the first of their normal once they are numbered.
+    static constexpr uint32_t kFirst = 0x80000000u;
+    static constexpr size_t kNumberBlock = 65536;
+
+    // A group in its bucket: its normal travels with it, so that comparing two groups reads
+    // no memory outside the bucket.
+    struct CKeyed
+    {
+        float m_Normal[3];
+        uint32_t m_Hash;
+        uint32_t m_Group;
+    };
+
+    // A table slot of a bucket: a hash and where its group is in the bucket.
+    struct CSlot
+    {
+        uint32_t m_Hash;
+        uint32_t m_Place; ///< place in the bucket + 1, 0 for an empty slot
+    };
+
+    // Sets m_Index of each of the \p count groups of a bucket to its first equal group;
+    // returns how many are first. \p table is scratch.
+    uint32_t FindInBucket(const CKeyed* items, uint32_t count, unsigned bits,
+                          std::vector<CSlot>& table)
+    {
+        // At most two thirds full. The bucket's own bits are the hash's leading ones: probe
+        // from the others.
+        size_t capacity = 16;
+        while (capacity * 2 < size_t(count) * 3)
+            capacity *= 2;
+        table.assign(capacity, CSlot{0, 0});
+        const size_t mask = capacity - 1;
+        uint32_t firsts = 0;
+        for (uint32_t i = 0; i < count; ++i)
+        {
+            const CKeyed& item = items[i];
+            for (size_t slot = size_t(item.m_Hash << bits >> bits) & mask;;
+                 slot = (slot + 1) & mask)
+            {
+                CSlot& held = table[slot];
+                if (held.m_Place == 0)
+                {
+                    held = CSlot{item.m_Hash, i + 1};
+                    m_Index[item.m_Group] = item.m_Group;
+                    ++firsts;
+                    break;
+                }
+                const CKeyed& first = items[held.m_Place - 1];
+                if (held.m_Hash == item.m_Hash && SameNormal(first.m_Normal, item.m_Normal))
+                {
+                    m_Index[item.m_Group] = first.m_Group;
+                    break;
+                }
+            }
+        }
+        return firsts;
+    }
+
+    const CSmoothingInput& m_In;
+    int m_Threads;
+    unsigned m_Bits = 0;              ///< leading hash bits that choose a bucket
+    std::vector<unsigned> m_Bounds;   ///< range r is [m_Bounds[r], m_Bounds[r + 1])
+    std::vector<CGroupList> m_Groups; ///< each range's groups
+    std::vector<uint64_t> m_Bases;    ///< global number of each range's first group
+    CBlock<uint32_t> m_Index;         ///< first equal group, then normal index, per group
+    size_t m_NormalNbr = 0;
+};
 
 // The unit normal of face \p f of \p faces, (1, 0, 0) when it has none.
 void FaceUnitNormal(const zan_detail::CPositionView& points, const CFaceList& faces, unsigned f,
@@ -500,7 +797,8 @@ void CFaceNormalContributionInfo::NormalAreaWeight(const CFaceNormalContribution
                                                    C3DTVector<float>& sum)
 {
     const float unit[3] = {info.m_UnitNormal.m_X, info.m_UnitNormal.m_Y, info.m_UnitNormal.m_Z};
-    const float* raw = info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
+    const float* raw =
+        info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
     AddFromInfo<CWeighting::Area>(unit, raw, info.m_Edge1, info.m_Edge2, sum);
 }
 
@@ -508,7 +806,8 @@ void CFaceNormalContributionInfo::NormalEdgeWeight(const CFaceNormalContribution
                                                    C3DTVector<float>& sum)
 {
     const float unit[3] = {info.m_UnitNormal.m_X, info.m_UnitNormal.m_Y, info.m_UnitNormal.m_Z};
-    const float* raw = info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
+    const float* raw =
+        info.m_RawNormals.empty() ? nullptr : &info.m_RawNormals[size_t(info.m_Face) * 3];
     AddFromInfo<CWeighting::EdgeLength>(unit, raw, info.m_Edge1, info.m_Edge2, sum);
 }
 
@@ -587,7 +886,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
     {
         // The object may hold a face-normal channel too (viewers read it): keep it current.
         if (CDependentChannels* channels = geom->GetSrcChannels())
-            if (auto* faceNormals = dynamic_cast<CFaceNormalChannel*>(channels->GetFaceNormalChannel()))
+            if (auto* faceNormals =
+                    dynamic_cast<CFaceNormalChannel*>(channels->GetFaceNormalChannel()))
                 faceNormals->InitNormals(geom);
 
         auto graphUse = std::make_unique<zan_detail::CFaceGraphUse>(*faces, geom);
@@ -597,25 +897,79 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
 
         const unsigned faceNbr = unsigned(faces->GetSize());
         const size_t pointNbr = points.GetCount();
+        // Only points with a record can be smoothed: a face naming any other point is left
+        // out like a face naming a point that does not exist.
+        const unsigned records = std::min<unsigned>(graph->GetCount(), unsigned(pointNbr));
         const CFaceStorage& storage = faces->GetStorage();
-        // Left uninitialised: every face is written or marked skipped before it is read.
-        std::unique_ptr<float[]> faceNormals(new float[size_t(faceNbr) * 3]);
-        std::vector<uint8_t> skipped(faceNbr, 0);
+        const int threads = OMPGetMaxThreadCount();
+        // Every face's normal once, unit and (for the weightings that read it) unnormalised,
+        // rather than once per corner. Left uninitialised: a face is written or marked
+        // skipped before it is read.
         const bool raw = zan_detail::NeedsRawNormal(weighting);
-        for (unsigned f = 0; f < faceNbr; ++f)
-        {
-            const unsigned count = storage.CountAt(f);
-            const int* items = storage.ItemsAt(f);
-            if (!IndexesInRange(items, count, pointNbr))
-            {
-                skipped[f] = 1;
-                continue;
-            }
-            zan_detail::NewellNormal(points, items, count, &faceNormals[size_t(f) * 3], !raw);
-        }
+        CBlock<float> faceUnits(size_t(faceNbr) * 3);
+        CBlock<float> faceRaws;
+        if (raw)
+            faceRaws.Resize(size_t(faceNbr) * 3);
+        // 1 for a face left out of the smoothing, 2 for an invalid face, which its normal
+        // face follows.
+        constexpr uint8_t kInvalidFace = 2;
+        std::vector<uint8_t> skipped(faceNbr, 0);
+        ForBlocks(faceNbr, kFaceBlock, threads,
+                  [&](unsigned first, unsigned last)
+                  {
+                      for (unsigned f = first; f < last; ++f)
+                      {
+                          const unsigned count = storage.CountAt(f);
+                          const int* items = storage.ItemsAt(f);
+                          const unsigned flags = faces->GetFaceFlags(f);
+                          if ((flags & kSkippedFaces) || count < 3 ||
+                              !IndexesInRange(items, count, records))
+                          {
+                              skipped[f] = (flags & _FaceInvalid) ? kInvalidFace : 1;
+                              continue;
+                          }
+                          float* unit = &faceUnits[size_t(f) * 3];
+                          if (!raw)
+                          {
+                              zan_detail::NewellNormal(points, items, count, unit, true);
+                              continue;
+                          }
+                          float* rawNormal = &faceRaws[size_t(f) * 3];
+                          zan_detail::NewellNormal(points, items, count, rawNormal, false);
+                          zan_detail::UnitFromRaw(rawNormal, unit);
+                      }
+                  });
 
-        // Sized from the corner counts alone: new corners hold 0 and faces below three
-        // corners get _FaceInvalid, as normal faces should before smoothing.
+        // The normal indices wait beside the faces' own layout until the graph and the face
+        // normals are freed; only then is the normal face list made, which keeps the peak
+        // memory down. Left uninitialised: only the corners of smoothed faces are read.
+        CBlock<int> corners(size_t(storage.GetUsedBytes() / sizeof(int)));
+        const CCornerIndexes cornerIndexes{corners.Get(), storage.GetOffsets().GetData()};
+        CSmoothingInput input;
+        input.m_Points = points;
+        input.m_Faces = &storage;
+        input.m_Graph = graph;
+        input.m_FaceUnits = faceUnits.Get();
+        input.m_FaceRaws = faceRaws.Get();
+        input.m_FaceSkipped = skipped.data();
+        input.m_CosLimit = std::cos(angle);
+        std::vector<uint8_t> breaks(pointNbr, 0);
+        CSmoothing smoothing(input, records, threads);
+        smoothing.Smooth(weighting, cornerIndexes, breaks.data());
+        // The graph and the face normals are done with: free them before the output grows.
+        graphUse.reset();
+        faceUnits.Reset();
+        faceRaws.Reset();
+        smoothing.FindFirstEqual();
+
+        CHeld<C3DVectorList> vectors(new C3DVectorList);
+        if (!vectors->SetSize(int(smoothing.GetNormalNbr()), false))
+            return false;
+        CPointView<C3DTVector<float>> out = vectors->GetPointView();
+        smoothing.Number(out);
+
+        // Sized from the corner counts alone: new corners hold 0, new faces no flag but
+        // _FaceInvalid below three corners, as normal faces should before smoothing.
         CHeld<CNormalFaceList> normalFaces(new CNormalFaceList);
         {
             std::vector<unsigned> counts(faceNbr);
@@ -625,9 +979,7 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                 return false;
         }
         for (unsigned f = 0; f < faceNbr; ++f)
-        {
-            const unsigned count = storage.CountAt(f);
-            if (faces->IsFaceOneFlagSet(f, _FaceInvalid))
+            if (skipped[f] == kInvalidFace)
             {
                 CFace* handle = normalFaces->CreateFace();
                 if (normalFaces->GetFace(f, *handle))
@@ -635,55 +987,14 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                 normalFaces->ReleaseFace(handle);
                 normalFaces->SetFaceFlags(f, _FaceInvalid | _FaceExcluded, true);
             }
-            else
-                normalFaces->SetFaceFlags(f, _FaceInvalid, count < 3);
-        }
-
-        CSmoothingInput input;
-        input.m_Points = points;
-        input.m_Faces = &storage;
-        input.m_Graph = graph;
-        input.m_FaceNormals = faceNormals.get();
-        input.m_FaceSkipped = skipped.data();
-        input.m_CosLimit = std::cos(angle);
-        CDistinctNormals table(pointNbr);
-        std::vector<uint8_t> breaks(pointNbr, 0);
-        switch (weighting)
-        {
-        case CWeighting::Unweighted:
-            SmoothPoints<CWeighting::Unweighted>(input, *normalFaces, table, breaks,
-                                                 &GetWritableIndexes);
-            break;
-        case CWeighting::Area:
-            SmoothPoints<CWeighting::Area>(input, *normalFaces, table, breaks,
-                                           &GetWritableIndexes);
-            break;
-        case CWeighting::EdgeLength:
-            SmoothPoints<CWeighting::EdgeLength>(input, *normalFaces, table, breaks,
-                                                 &GetWritableIndexes);
-            break;
-        case CWeighting::Angle:
-            SmoothPoints<CWeighting::Angle>(input, *normalFaces, table, breaks,
-                                            &GetWritableIndexes);
-            break;
-        }
-        // The graph and the face normals are done with: free them before the output grows.
-        graphUse.reset();
-        faceNormals.reset();
+        CFaceStorage& normalStorage = GetWritableStorage(*normalFaces);
+        ForBlocks(faceNbr, kFaceBlock, threads,
+                  [&](unsigned first, unsigned last)
+                  { smoothing.CopyIndexes(cornerIndexes, normalStorage, first, last); });
+        corners.Reset();
+        smoothing.Release();
         std::vector<uint8_t>().swap(skipped);
 
-        table.ReleaseSlots();
-        CHeld<C3DVectorList> vectors(new C3DVectorList);
-        const size_t distinct = table.GetCount();
-        if (!vectors->SetSize(int(distinct), false))
-            return false;
-        CPointView<C3DTVector<float>> out = vectors->GetPointView();
-        for (size_t i = 0; i < distinct; ++i)
-        {
-            const float* n = table.GetNormal(i);
-            out[i].Set(n[0], n[1], n[2]);
-        }
-        table.Release();
         normalFaces->FreeExtra();
 
         // Everything is built: only now do the channel and the geometry's flags change.
@@ -902,13 +1213,15 @@ bool CSpecNormalChannel::GenerateNormals(const CGeomInfo* geom, unsigned flags, 
                         continue;
                     float other[3];
                     FaceUnitNormal(points, *faces, g, other);
-                    const float cosine = unit[0] * other[0] + unit[1] * other[1] + unit[2] * other[2];
+                    const float cosine =
+                        unit[0] * other[0] + unit[1] * other[1] + unit[2] * other[2];
                     if (cosine < cosLimit)
                     {
                         leftOut = true;
                         continue;
                     }
-                    if (info.SetCornerAtPoint(g, p, C3DTVector<float>(other[0], other[1], other[2])))
+                    if (info.SetCornerAtPoint(g, p,
+                                              C3DTVector<float>(other[0], other[1], other[2])))
                         info.AddContribution(sum);
                 }
                 float s[3] = {sum.m_X, sum.m_Y, sum.m_Z};

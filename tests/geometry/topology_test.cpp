@@ -5,6 +5,7 @@
 // on an open grid and a closed cube, and refused input.
 #include "common/zan_test_helpers.h"
 
+#include <3dzan/foundation/services.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/geominfo.h>
 #include <3dzan/geometry/pointlist.h>
@@ -781,4 +782,66 @@ TEST(TopologyGraphs, LargeGridBuildMatchesEdgeByEdgeInsertion)
             const int* got = built.Lookup(e, n);
             ASSERT_EQ(std::vector<int>(got, got + n), std::vector<int>(faces, faces + count));
         });
+}
+
+TEST(TopologyGraphs, ThreadsBuildThePointGraphOfOneThread)
+{
+    struct CThreadReset
+    {
+        ~CThreadReset() { OMPSetMaxThreadCount(0); }
+    } reset;
+    // Enough faces for several parts, over few points so that records are long and many
+    // faces repeat corners or are left out.
+    std::mt19937 rng(5);
+    COwnedFaceList alone;
+    MakeRandomMesh(alone, rng, 20000, 300000);
+    C3DPointList points;
+    points.SetSize(20000);
+    CGeomInfo geom;
+    geom.SetPointList(&points, nullptr, 0);
+    auto records = [](const CFaceList& list)
+    {
+        std::vector<std::vector<int>> result;
+        const CFaceStorage& graph = *list.GetPointToFaceGraph();
+        for (unsigned p = 0; p < graph.GetCount(); ++p)
+        {
+            unsigned n;
+            const int* faces = graph.GetItems(p, n);
+            result.emplace_back(faces, faces + n);
+        }
+        return result;
+    };
+    OMPSetMaxThreadCount(1);
+    ASSERT_TRUE(alone.InitPointToFaceGraph(&geom));
+    const std::vector<std::vector<int>> expected = records(alone);
+    for (int threads : {2, 3, 8})
+    {
+        COwnedFaceList together(alone);
+        OMPSetMaxThreadCount(threads);
+        ASSERT_TRUE(together.InitPointToFaceGraph(&geom));
+        EXPECT_TRUE(records(together) == expected) << threads << " threads";
+    }
+    // Every record lists its faces once, in increasing order, and only faces that are
+    // neither invalid nor excluded and that have the point.
+    size_t listed = 0;
+    for (size_t p = 0; p < expected.size(); ++p)
+        for (size_t i = 0; i < expected[p].size(); ++i)
+        {
+            const int f = expected[p][i];
+            ASSERT_TRUE(i == 0 || expected[p][i - 1] < f) << "point " << p;
+            ASSERT_FALSE(alone.IsFaceOneFlagSet(unsigned(f), _FaceInvalid | _FaceExcluded));
+            int count;
+            const int* items = alone.GetIndexes(unsigned(f), count);
+            ASSERT_NE(std::find(items, items + count, int(p)), items + count);
+            ++listed;
+        }
+    size_t corners = 0;
+    for (unsigned f = 0; f < unsigned(alone.GetSize()); ++f)
+        if (!alone.IsFaceOneFlagSet(f, _FaceInvalid | _FaceExcluded))
+        {
+            int count;
+            const int* items = alone.GetIndexes(f, count);
+            corners += std::set<int>(items, items + count).size();
+        }
+    EXPECT_EQ(listed, corners);
 }

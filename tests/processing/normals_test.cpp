@@ -2,7 +2,8 @@
 // short faces, cancelling sums, recomputation), the four weightings against a slow reference
 // written from their definitions on random meshes, the order of the stored normals, the
 // specified normals (generation flags, recomputation, comparisons, transforms), the golden
-// archive of a specified-normal channel, bad input, and two objects computed on two threads.
+// archive of a specified-normal channel, bad input, two objects computed on two threads, and
+// one large object smoothed on one thread and on several.
 //
 // The golden file tests/data/processing/specnormals.bin is written by the disabled test
 // SpecNormalArchive.DISABLED_WriteGoldenFile:
@@ -12,6 +13,7 @@
 #include "common/zan_test_helpers.h"
 #include "scene/scene_test_helpers.h"
 
+#include <3dzan/foundation/services.h>
 #include <3dzan/geometry/facelist.h>
 #include <3dzan/geometry/geominfo.h>
 #include <3dzan/geometry/normals.h>
@@ -24,6 +26,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
@@ -65,8 +68,9 @@ ObjectPtr MakeCube()
     std::vector<V3> points;
     for (int i = 0; i < 8; ++i)
         points.push_back({double(i & 1), double((i >> 1) & 1), double((i >> 2) & 1)});
-    return MakeMesh(points, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                             {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}});
+    return MakeMesh(
+        points,
+        {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}});
 }
 
 double Radians(double degrees)
@@ -179,7 +183,8 @@ CReference ReferenceSmoothing(C3DObject& object, float angle, unsigned mode)
         case 4:
         {
             const double root = std::sqrt(Dot(e1, e1) * Dot(e2, e2));
-            const double a = root < 1e-15 ? M_PI / 2 : std::acos(std::clamp(Dot(e1, e2) / root, -1.0, 1.0));
+            const double a =
+                root < 1e-15 ? M_PI / 2 : std::acos(std::clamp(Dot(e1, e2) / root, -1.0, 1.0));
             return {unit[0] * a, unit[1] * a, unit[2] * a};
         }
         default:
@@ -322,7 +327,8 @@ TEST(PointNormals, FacesAreGroupedAgainstTheSeedOnly)
     auto triangle = [](const V3& n)
     {
         const V3 u = {0, 1, 0};
-        const V3 b = {n[1] * u[2] - n[2] * u[1], n[2] * u[0] - n[0] * u[2], n[0] * u[1] - n[1] * u[0]};
+        const V3 b = {n[1] * u[2] - n[2] * u[1], n[2] * u[0] - n[0] * u[2],
+                      n[0] * u[1] - n[1] * u[0]};
         return std::vector<V3>{{0, 0, 0}, u, b};
     };
     const double s = std::sin(Radians(60)), c = std::cos(Radians(60));
@@ -414,9 +420,9 @@ TEST(PointNormals, ModeZeroFollowsTheSceneAndUnknownModesWeighByArea)
     // A fan of one large and one small triangle around point 0, at 30 degrees to each other:
     // area weighting leans to the large one, unweighted halves the angle.
     const double t = Radians(30);
-    ObjectPtr mesh = MakeMesh({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {5, 5, 5}, {-1, 0, 0},
-                               {0, -std::cos(t), std::sin(t)}},
-                              {{0, 1, 2}, {0, 4, 5}});
+    ObjectPtr mesh = MakeMesh(
+        {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {5, 5, 5}, {-1, 0, 0}, {0, -std::cos(t), std::sin(t)}},
+        {{0, 1, 2}, {0, 4, 5}});
     zantest::ScenePtr scene(C3DScene::Create());
     zantest::AddNode(*scene, nullptr, "Fan", mesh.get());
     mesh->AddRef();
@@ -453,8 +459,8 @@ TEST(PointNormals, EveryWeightingMatchesTheReferenceOnRandomMeshes)
         for (unsigned seed : {1u, 2u, 3u})
             for (double degrees : {0.0, 25.0, 60.0, 120.0, 180.0})
             {
-                SCOPED_TRACE(testing::Message() << "mode " << mode << " seed " << seed
-                                                << " angle " << degrees);
+                SCOPED_TRACE(testing::Message()
+                             << "mode " << mode << " seed " << seed << " angle " << degrees);
                 ObjectPtr mesh = MakeRandomMesh(seed * 7 + mode, 40, 120);
                 ASSERT_TRUE(mesh->SetSmoothMode(_NormalSmoothMode(mode)));
                 ASSERT_TRUE(mesh->SetSmoothAngle(float(Radians(degrees))));
@@ -478,8 +484,8 @@ TEST(PointNormals, EveryWeightingMatchesTheReferenceOnRandomMeshes)
                 const C3DVectorList& vectors = *channel->GetNormalVectorList();
                 std::set<std::tuple<float, float, float>> distinct;
                 for (int i = 0; i < vectors.GetSize(); ++i)
-                    distinct.insert({vectors[i].m_X + 0.0f, vectors[i].m_Y + 0.0f,
-                                     vectors[i].m_Z + 0.0f});
+                    distinct.insert(
+                        {vectors[i].m_X + 0.0f, vectors[i].m_Y + 0.0f, vectors[i].m_Z + 0.0f});
                 EXPECT_EQ(int(distinct.size()), vectors.GetSize());
                 int next = 0;
                 std::vector<bool> seen(size_t(vectors.GetSize()), false);
@@ -558,4 +564,141 @@ TEST(PointNormals, TwoObjectsOnTwoThreadsGiveTheBytesOfOneAfterTheOther)
     second.join();
     EXPECT_EQ(together[0], alone[0]);
     EXPECT_EQ(together[1], alone[1]);
+}
+
+// A terrain of n x n cells over (n + 1)^2 points numbered row by row: waves, a cliff (normal
+// breaks), flat terraces whose normal (0, 0, 1) comes back row after row, and two tilted
+// strips far apart with the same exact slope, so that a normal first met in a middle row
+// comes back in a late one. Some cells are two triangles, some quads repeat a corner, and a
+// few faces are excluded.
+ObjectPtr MakeTerrain(int n)
+{
+    std::vector<V3> points;
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= n; ++j)
+        {
+            double z = 0.3 * std::sin(i * 0.37) * std::cos(j * 0.23) + (j > n / 2 ? 3.0 : 0.0);
+            if ((i / 20) % 3 == 1)
+                z = 2.0;
+            if ((i >= 100 && i < 110) || (i >= 200 && i < 210))
+                z = 0.5 * j;
+            points.push_back({double(i), double(j), z});
+        }
+    Faces faces;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+        {
+            const int p = i * (n + 1) + j, q = p + n + 1;
+            if ((i + j) % 7 == 0)
+            {
+                faces.push_back({p, q, q + 1});
+                faces.push_back({p, q + 1, p + 1});
+            }
+            else if ((i * j) % 53 == 5)
+                faces.push_back({p, p, q + 1, p + 1});
+            else
+                faces.push_back({p, q, q + 1, p + 1});
+        }
+    ObjectPtr mesh = MakeMesh(points, faces);
+    C3DFaceList& list = *mesh->GetFaceList();
+    for (unsigned f = 0; f < unsigned(list.GetSize()); f += 997)
+        list.SetFaceFlags(f, _FaceExcluded, true);
+    return mesh;
+}
+
+// Each normal is stored once, and indices come in the order normals are first met: points
+// in order, around each point the faces in order. Sorts the corners instead of searching the
+// faces of every point, so that it checks large meshes too.
+void ExpectDistinctInFirstMetOrder(const CPointNormalChannel& channel, const CFaceList& faces)
+{
+    const C3DVectorList& vectors = *channel.GetNormalVectorList();
+    std::set<std::tuple<float, float, float>> distinct;
+    for (int i = 0; i < vectors.GetSize(); ++i)
+        distinct.insert({vectors[i].m_X + 0.0f, vectors[i].m_Y + 0.0f, vectors[i].m_Z + 0.0f});
+    EXPECT_EQ(int(distinct.size()), vectors.GetSize());
+    std::vector<std::array<int, 3>> corners; // point, face, normal index
+    const CFaceList& normalFaces = *channel.GetNormalFaceList();
+    for (unsigned f = 0; f < unsigned(faces.GetSize()); ++f)
+    {
+        if (faces.IsFaceOneFlagSet(f, _FaceInvalid | _FaceExcluded))
+            continue;
+        int count, normalCount;
+        const int* items = faces.GetIndexes(f, count);
+        const int* normals = normalFaces.GetIndexes(f, normalCount);
+        ASSERT_EQ(count, normalCount);
+        for (int k = 0; k < count; ++k)
+            corners.push_back({items[k], int(f), normals[k]});
+    }
+    std::sort(corners.begin(), corners.end());
+    int next = 0;
+    std::vector<bool> seen(size_t(vectors.GetSize()), false);
+    for (const auto& corner : corners)
+    {
+        ASSERT_GE(corner[2], 0);
+        ASSERT_LT(corner[2], vectors.GetSize());
+        if (seen[size_t(corner[2])])
+            continue;
+        ASSERT_EQ(corner[2], next) << "point " << corner[0] << " face " << corner[1];
+        seen[size_t(corner[2])] = true;
+        ++next;
+    }
+    EXPECT_EQ(next, vectors.GetSize());
+}
+
+TEST(PointNormals, SeveralThreadsGiveTheBytesOfOneThread)
+{
+    struct CThreadReset
+    {
+        ~CThreadReset() { OMPSetMaxThreadCount(0); }
+    } reset;
+    // Everything the smoothing decides, bit for bit: the normals, each corner's index, the
+    // normal faces' flags and the break marks.
+    auto content = [](C3DObject& mesh, int threads)
+    {
+        OMPSetMaxThreadCount(threads);
+        mesh.Invalidate(_InvalidatePoints, true);
+        std::vector<uint32_t> bytes;
+        CPointNormalChannel* channel = mesh.GetPointNormalChannel();
+        if (!channel)
+            return bytes;
+        const C3DVectorList& vectors = *channel->GetNormalVectorList();
+        for (int i = 0; i < vectors.GetSize(); ++i)
+            for (float x : {vectors[i].m_X, vectors[i].m_Y, vectors[i].m_Z})
+            {
+                uint32_t bits;
+                std::memcpy(&bits, &x, sizeof bits);
+                bytes.push_back(bits);
+            }
+        const CFaceList& faces = *channel->GetNormalFaceList();
+        for (unsigned f = 0; f < unsigned(faces.GetSize()); ++f)
+        {
+            int count;
+            const int* items = faces.GetIndexes(f, count);
+            bytes.push_back(faces.GetFaceFlags(f));
+            bytes.insert(bytes.end(), items, items + count);
+        }
+        for (int p = 0; p < mesh.GetPointNbr(); ++p)
+            bytes.push_back(HasBreak(mesh, p));
+        return bytes;
+    };
+    // 261 x 261 points: enough for four ranges of points.
+    ObjectPtr mesh = MakeTerrain(260);
+    ASSERT_TRUE(mesh->SetSmoothAngle(float(Radians(31))));
+    for (unsigned mode : {1u, 2u, 3u, 4u})
+    {
+        SCOPED_TRACE(testing::Message() << "mode " << mode);
+        ASSERT_TRUE(mesh->SetSmoothMode(_NormalSmoothMode(mode)));
+        const std::vector<uint32_t> alone = content(*mesh, 1);
+        ASSERT_FALSE(alone.empty());
+        const CPointNormalChannel& channel = *mesh->GetPointNormalChannel();
+        ExpectDistinctInFirstMetOrder(channel, *mesh->GetFaceList());
+        // The flat terraces share one normal: fewer normals than groups of faces.
+        int breaks = 0;
+        for (int p = 0; p < mesh->GetPointNbr(); ++p)
+            breaks += HasBreak(*mesh, p);
+        EXPECT_GT(breaks, 0);
+        EXPECT_LT(channel.GetNormalVectorList()->GetSize(), mesh->GetPointNbr());
+        for (int threads : {2, 3, 4})
+            EXPECT_EQ(content(*mesh, threads), alone) << threads << " threads";
+    }
 }

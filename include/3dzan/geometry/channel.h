@@ -20,6 +20,7 @@
 #include <3dzan/foundation/xarray.h>
 #include <3dzan/foundation/xobject.h>
 #include <3dzan/foundation/xstring.h>
+#include <3dzan/geometry/faces.h>
 
 #include <memory>
 #include <vector>
@@ -278,6 +279,11 @@ protected:
     ///        own face list's indices without changing corner counts. The caller keeps every
     ///        index it writes below the list's point bound. Valid until the list changes.
     static int* GetWritableIndexes(CFaceList& list, unsigned face, unsigned& count);
+    /// \brief All the records of \p list, writable in place, under the contract of
+    ///        GetWritableIndexes: corner counts stay, every index written stays below the
+    ///        list's point bound. For passes that write many faces' indices, where a call per
+    ///        face would cost more than the writing.
+    static CFaceStorage& GetWritableStorage(CFaceList& list);
 
 private:
     struct CGraph;

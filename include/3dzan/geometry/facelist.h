@@ -680,6 +680,8 @@ private:
     void RemoveCorner(unsigned index, unsigned position);
 
     bool BuildPointToFaceGraph(const CGeomInfo* geom, std::unique_ptr<CFaceStorage>& graph) const;
+    bool BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount,
+                                      std::unique_ptr<CFaceStorage>& graph) const;
     bool BuildEdgeToFaceGraph(std::unique_ptr<CAssociationMap>& graph) const;
     void DeleteGraphs();
     CHashTable<int>& Scratch() const;
