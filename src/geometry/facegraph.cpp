@@ -30,6 +30,18 @@
 namespace
 {
 constexpr unsigned kSkipped = _FaceInvalid | _FaceExcluded;
+
+// Whether a face is left out of the graphs (invalid or excluded), read from its property
+// word in the list's main chunk.
+struct CSkipTest
+{
+    const uint8_t* m_Flags;
+    size_t m_Stride;
+    bool operator()(unsigned f) const
+    {
+        return (*reinterpret_cast<const unsigned*>(m_Flags + f * m_Stride) & kSkipped) != 0;
+    }
+};
 constexpr unsigned kMaxRecordFaces = CFaceStorage::kMaxItems;
 // Corners up to which the distinct points of a face are found by comparing with the
 // corners before; larger faces are sorted.
@@ -117,10 +129,8 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
                                       std::unique_ptr<CFaceStorage>& graph) const
 {
     const unsigned faceCount = m_Faces.GetCount();
-    const auto* flags = static_cast<const uint8_t*>(GetMainData(0));
-    const size_t stride = GetSizeOfData(kPropertyChunk);
-    auto skipped = [&](unsigned f)
-    { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
+    const CSkipTest skipped{static_cast<const uint8_t*>(GetMainData(0)),
+                            GetSizeOfData(kPropertyChunk)};
 
     uint64_t pointCount;
     const CPointList* points = geom ? geom->GetSrcPointList() : nullptr;
@@ -210,10 +220,8 @@ bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount
                                              std::unique_ptr<CFaceStorage>& graph) const
 {
     const unsigned faceCount = m_Faces.GetCount();
-    const auto* flags = static_cast<const uint8_t*>(GetMainData(0));
-    const size_t stride = GetSizeOfData(kPropertyChunk);
-    auto skipped = [&](unsigned f)
-    { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
+    const CSkipTest skipped{static_cast<const uint8_t*>(GetMainData(0)),
+                            GetSizeOfData(kPropertyChunk)};
     auto firstFace = [&](unsigned part) { return unsigned(uint64_t(faceCount) * part / parts); };
 
     // Faces per point of each part, then where each part's faces start in each record.
@@ -283,10 +291,8 @@ bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount
 bool CFaceList::BuildEdgeToFaceGraph(std::unique_ptr<CAssociationMap>& graph) const
 {
     const unsigned faceCount = m_Faces.GetCount();
-    const auto* flags = static_cast<const uint8_t*>(GetMainData(0));
-    const size_t stride = GetSizeOfData(kPropertyChunk);
-    auto skipped = [&](unsigned f)
-    { return (*reinterpret_cast<const unsigned*>(flags + f * stride) & kSkipped) != 0; };
+    const CSkipTest skipped{static_cast<const uint8_t*>(GetMainData(0)),
+                            GetSizeOfData(kPropertyChunk)};
 
     // A closed manifold mesh has half as many edges as sides; leave some room for borders
     // so that the usual mesh is built without a rehash.
