@@ -223,6 +223,19 @@ bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount
     const CSkipTest skipped{static_cast<const uint8_t*>(GetMainData(0)),
                             GetSizeOfData(kPropertyChunk)};
     auto firstFace = [&](unsigned part) { return unsigned(uint64_t(faceCount) * part / parts); };
+    // Calls visit(p, f) for each distinct point p in range of each usable face f of a part.
+    auto forPartPoints = [&](unsigned part, auto&& visit)
+    {
+        std::vector<int> sorted;
+        for (unsigned f = firstFace(part); f < firstFace(part + 1); ++f)
+            if (!skipped(f))
+                ForEachDistinct(m_Faces.ItemsAt(f), m_Faces.CountAt(f), sorted,
+                                [&](int p)
+                                {
+                                    if (p >= 0 && unsigned(p) < pointCount)
+                                        visit(unsigned(p), f);
+                                });
+    };
 
     // Faces per point of each part, then where each part's faces start in each record.
     std::vector<std::vector<unsigned>> starts(parts);
@@ -232,15 +245,7 @@ bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount
         {
             std::vector<unsigned>& mine = starts[size_t(part)];
             mine.assign(pointCount, 0u);
-            std::vector<int> sorted;
-            for (unsigned f = firstFace(unsigned(part)); f < firstFace(unsigned(part) + 1); ++f)
-                if (!skipped(f))
-                    ForEachDistinct(m_Faces.ItemsAt(f), m_Faces.CountAt(f), sorted,
-                                    [&](int p)
-                                    {
-                                        if (p >= 0 && unsigned(p) < pointCount)
-                                            ++mine[size_t(p)];
-                                    });
+            forPartPoints(unsigned(part), [&](unsigned p, unsigned) { ++mine[p]; });
         },
         int(parts), 1);
     std::vector<unsigned> counts(pointCount, 0u);
@@ -273,15 +278,8 @@ bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount
         [&](int part)
         {
             std::vector<unsigned>& at = starts[size_t(part)];
-            std::vector<int> sorted;
-            for (unsigned f = firstFace(unsigned(part)); f < firstFace(unsigned(part) + 1); ++f)
-                if (!skipped(f))
-                    ForEachDistinct(m_Faces.ItemsAt(f), m_Faces.CountAt(f), sorted,
-                                    [&](int p)
-                                    {
-                                        if (p >= 0 && unsigned(p) < pointCount)
-                                            records.ItemsAt(unsigned(p))[at[size_t(p)]++] = int(f);
-                                    });
+            forPartPoints(unsigned(part), [&](unsigned p, unsigned f)
+                          { records.ItemsAt(p)[at[p]++] = int(f); });
         },
         int(parts), 1);
     graph = std::move(built);
