@@ -407,6 +407,28 @@ inline bool IsStopAsked(CProgressTask* progress, int64_t position, std::string& 
     return true;
 }
 
+/// \brief The body of a single-mesh decoder: refuses empty input, then reads one mesh named
+///        \p defaultName with a READER built as READER(data, size, error, progress), whose
+///        Read(CMeshData&) fills it or sets \p error.
+template <class READER>
+bool DecodeOneMesh(const char* data, size_t size, const std::string& defaultName,
+                   std::vector<CMeshData>& meshes, std::string& error, CProgressTask* progress)
+{
+    meshes.clear();
+    if (size == 0)
+    {
+        error = "the file is empty";
+        return false;
+    }
+    CMeshData mesh;
+    mesh.m_Name = defaultName;
+    READER reader(data, size, error, progress);
+    if (!reader.Read(mesh))
+        return false;
+    meshes.push_back(std::move(mesh));
+    return true;
+}
+
 /// How many records a decoder reads between two questions to its progress task.
 constexpr uint64_t kProgressEvery = 0x10000;
 

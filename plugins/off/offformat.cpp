@@ -290,19 +290,7 @@ namespace zanoff
 bool DecodeOff(const char* data, size_t size, const std::string& defaultName,
                std::vector<CMeshData>& meshes, std::string& error, CProgressTask* progress)
 {
-    meshes.clear();
-    if (size == 0)
-    {
-        error = "the file is empty";
-        return false;
-    }
-    CMeshData mesh;
-    mesh.m_Name = defaultName;
-    COffReader reader(data, size, error, progress);
-    if (!reader.Read(mesh))
-        return false;
-    meshes.push_back(std::move(mesh));
-    return true;
+    return zanplugin::DecodeOneMesh<COffReader>(data, size, defaultName, meshes, error, progress);
 }
 
 void EncodeOff(const CMeshData& mesh, std::string& out)

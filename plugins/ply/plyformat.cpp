@@ -678,21 +678,12 @@ namespace zanply
 bool DecodePly(const char* data, size_t size, const std::string& defaultName,
                std::vector<CMeshData>& meshes, std::string& error, CProgressTask* progress)
 {
-    meshes.clear();
-    if (size == 0)
-    {
-        error = "the file is empty";
+    if (!zanplugin::DecodeOneMesh<CPlyReader>(data, size, defaultName, meshes, error, progress))
         return false;
-    }
-    CMeshData mesh;
-    mesh.m_Name = defaultName;
-    CPlyReader reader(data, size, error, progress);
-    if (!reader.Read(mesh))
-        return false;
-    if (!mesh.m_Counts.empty() &&
-        std::all_of(mesh.m_Counts.begin(), mesh.m_Counts.end(), [](unsigned n) { return n == 3; }))
-        mesh.m_Counts.clear();
-    meshes.push_back(std::move(mesh));
+    // Triangles only: the counts say nothing the indices do not.
+    std::vector<unsigned>& counts = meshes[0].m_Counts;
+    if (std::all_of(counts.begin(), counts.end(), [](unsigned n) { return n == 3; }))
+        counts.clear();
     return true;
 }
 

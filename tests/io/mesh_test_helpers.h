@@ -167,4 +167,27 @@ struct CSceneDrop
     }
 };
 using ScenePtr = std::unique_ptr<C3DScene, CSceneDrop>;
+/// The one mesh \p decode reads from \p bytes (named \p name); a failed read fails the test.
+inline zanplugin::CMeshData DecodeOne(zanplugin::MeshDecoder decode, const std::string& bytes,
+                                      const char* name,
+                                      std::vector<zanplugin::CMeshData>* all = nullptr)
+{
+    std::vector<zanplugin::CMeshData> meshes;
+    std::string error;
+    EXPECT_TRUE(decode(bytes.data(), bytes.size(), name, meshes, error, nullptr)) << error;
+    zanplugin::CMeshData first = meshes.empty() ? zanplugin::CMeshData() : meshes[0];
+    if (all)
+        *all = std::move(meshes);
+    return first;
+}
+
+/// The error \p decode gives on \p bytes; a read that succeeds or says nothing fails the test.
+inline std::string DecodeFailure(zanplugin::MeshDecoder decode, const std::string& bytes)
+{
+    std::vector<zanplugin::CMeshData> meshes;
+    std::string error;
+    EXPECT_FALSE(decode(bytes.data(), bytes.size(), "model", meshes, error, nullptr));
+    EXPECT_FALSE(error.empty());
+    return error;
+}
 } // namespace meshtest

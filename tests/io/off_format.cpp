@@ -11,21 +11,14 @@ using zanoff::EncodeOff;
 
 namespace
 {
-CMeshData Decode(const std::string& text)
+CMeshData Decode(const std::string& bytes)
 {
-    std::vector<CMeshData> meshes;
-    std::string error;
-    EXPECT_TRUE(DecodeOff(text.data(), text.size(), "model", meshes, error)) << error;
-    return meshes.empty() ? CMeshData() : meshes[0];
+    return meshtest::DecodeOne(&DecodeOff, bytes, "model");
 }
 
-std::string DecodeError(const std::string& text)
+std::string DecodeError(const std::string& bytes)
 {
-    std::vector<CMeshData> meshes;
-    std::string error;
-    EXPECT_FALSE(DecodeOff(text.data(), text.size(), "model", meshes, error));
-    EXPECT_FALSE(error.empty());
-    return error;
+    return meshtest::DecodeFailure(&DecodeOff, bytes);
 }
 } // namespace
 

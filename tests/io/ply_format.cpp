@@ -127,19 +127,12 @@ std::string WritePly(const CMeshData& mesh, const CLayout& layout)
 
 CMeshData Decode(const std::string& bytes)
 {
-    std::vector<CMeshData> meshes;
-    std::string error;
-    EXPECT_TRUE(DecodePly(bytes.data(), bytes.size(), "scan", meshes, error)) << error;
-    return meshes.empty() ? CMeshData() : meshes[0];
+    return meshtest::DecodeOne(&DecodePly, bytes, "scan");
 }
 
 std::string DecodeError(const std::string& bytes)
 {
-    std::vector<CMeshData> meshes;
-    std::string error;
-    EXPECT_FALSE(DecodePly(bytes.data(), bytes.size(), "scan", meshes, error));
-    EXPECT_FALSE(error.empty());
-    return error;
+    return meshtest::DecodeFailure(&DecodePly, bytes);
 }
 
 const std::string kTriangleHeader = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"

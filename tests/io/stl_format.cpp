@@ -42,18 +42,12 @@ std::string BinaryStl(const std::vector<std::array<float, 9>>& triangles, const 
 
 CMeshData Decode(const std::string& bytes, std::vector<CMeshData>& meshes)
 {
-    std::string error;
-    EXPECT_TRUE(DecodeStl(bytes.data(), bytes.size(), "part", meshes, error)) << error;
-    return meshes.empty() ? CMeshData() : meshes[0];
+    return meshtest::DecodeOne(&DecodeStl, bytes, "part", &meshes);
 }
 
 std::string DecodeError(const std::string& bytes)
 {
-    std::vector<CMeshData> meshes;
-    std::string error;
-    EXPECT_FALSE(DecodeStl(bytes.data(), bytes.size(), "part", meshes, error));
-    EXPECT_FALSE(error.empty());
-    return error;
+    return meshtest::DecodeFailure(&DecodeStl, bytes);
 }
 } // namespace
 
