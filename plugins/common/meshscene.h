@@ -498,4 +498,31 @@ inline bool WriteMeshFile(CFileParser& parser, const std::string& fileName, CIoO
     }
     return true;
 }
+/// \brief The save of a single-mesh format: every object of \p scene merged into one mesh
+///        named after the file (with its texture coordinates, colours and normals when
+///        \p extras), turned into bytes by \p encode and written through WriteMeshFile.
+template <class ENCODE>
+bool SaveMergedMesh(CFileParser& parser, const std::string& fileName, C3DScene* scene,
+                    CIoOptions* options, bool extras, ENCODE&& encode)
+{
+    if (!scene)
+    {
+        parser.SetIoError(_IoResultNothingToSave, _IoLevelError);
+        return false;
+    }
+    std::string bytes;
+    try
+    {
+        std::vector<CMeshData> meshes;
+        CollectMeshes(*scene, extras, meshes);
+        const CMeshData mesh = MergeMeshes(meshes, FileStem(fileName));
+        encode(mesh, bytes);
+    }
+    catch (const std::bad_alloc&)
+    {
+        ReportReadError(parser, options, _IoResultWriteError, "not enough memory to write the file");
+        return false;
+    }
+    return WriteMeshFile(parser, fileName, options, bytes);
+}
 } // namespace zanplugin

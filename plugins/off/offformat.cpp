@@ -337,25 +337,8 @@ void COffParser::SaveDefaultOptions(CSceneExportOptions* options)
 
 bool COffParser::Save(const CXTString& fileName, C3DScene* scene, CSceneExportOptions* options)
 {
-    if (!scene)
-    {
-        SetIoError(_IoResultNothingToSave, _IoLevelError);
-        return false;
-    }
-    std::string bytes;
-    try
-    {
-        std::vector<CMeshData> meshes;
-        zanplugin::CollectMeshes(*scene, false, meshes);
-        CMeshData mesh = zanplugin::MergeMeshes(meshes, zanplugin::FileStem(fileName.c_str()));
-        EncodeOff(mesh, bytes);
-    }
-    catch (const std::bad_alloc&)
-    {
-        zanplugin::ReportReadError(*this, options, _IoResultWriteError,
-                                   "not enough memory to write the file");
-        return false;
-    }
-    return zanplugin::WriteMeshFile(*this, fileName.c_str(), options, bytes);
+    return zanplugin::SaveMergedMesh(*this, fileName.c_str(), scene, options, false,
+                                     [](const CMeshData& mesh, std::string& bytes)
+                                     { EncodeOff(mesh, bytes); });
 }
 } // namespace zanoff

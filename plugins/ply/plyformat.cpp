@@ -796,25 +796,9 @@ void CPlyParser::SaveDefaultOptions(CSceneExportOptions* options)
 
 bool CPlyParser::Save(const CXTString& fileName, C3DScene* scene, CSceneExportOptions* options)
 {
-    if (!scene)
-    {
-        SetIoError(_IoResultNothingToSave, _IoLevelError);
-        return false;
-    }
-    std::string bytes;
-    try
-    {
-        std::vector<CMeshData> meshes;
-        zanplugin::CollectMeshes(*scene, true, meshes);
-        CMeshData mesh = zanplugin::MergeMeshes(meshes, zanplugin::FileStem(fileName.c_str()));
-        EncodePly(mesh, options && (options->m_Flags & kPlyExportAscii), bytes);
-    }
-    catch (const std::bad_alloc&)
-    {
-        zanplugin::ReportReadError(*this, options, _IoResultWriteError,
-                                   "not enough memory to write the file");
-        return false;
-    }
-    return zanplugin::WriteMeshFile(*this, fileName.c_str(), options, bytes);
+    const bool ascii = options && (options->m_Flags & kPlyExportAscii);
+    return zanplugin::SaveMergedMesh(*this, fileName.c_str(), scene, options, true,
+                                     [ascii](const CMeshData& mesh, std::string& bytes)
+                                     { EncodePly(mesh, ascii, bytes); });
 }
 } // namespace zanply
