@@ -38,6 +38,7 @@
 #include "normalweights.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -217,78 +218,227 @@ private:
     std::vector<uint32_t> m_Histogram;
 };
 
-// One face around the point being smoothed.
-struct CAround
+// A point's smoothing groups while the faces stream by: the first group in place, later ones
+// chained in its range's pool. A group keeps its seed face's unit normal and its running sum.
+struct CPointGroups
 {
-    unsigned m_Face;
-    unsigned m_State; ///< 0 unvisited, 1 grouped or ignored
-    float m_Unit[3];
-    float m_Contribution[3];
+    float m_Seed[3];
+    float m_Sum[3];
+    uint32_t m_Count; ///< groups made so far
+    uint32_t m_Next;  ///< place + 1 of the point's second group in the pool, 0 for none
 };
 
-// Normal indices per corner, at the places the face storage keeps the faces' point indices:
-// a face's corners are found through the face storage's own offsets, with no table of
-// where each face starts.
-struct CCornerIndexes
+struct CMoreGroup
 {
-    int* m_Items = nullptr;
-    const uint64_t* m_Offsets = nullptr;
-    int* At(unsigned face) const
-    {
-        return m_Items + (m_Offsets[face] + CFaceStorage::kHeaderBytes) / sizeof(int);
-    }
+    float m_Seed[3];
+    float m_Sum[3];
+    uint32_t m_Next; ///< place + 1 of the point's next group, 0 for none
 };
 
 struct CSmoothingInput
 {
     zan_detail::CPositionView m_Points;
     const CFaceStorage* m_Faces = nullptr;
-    const CFaceStorage* m_Graph = nullptr;
-    const float* m_FaceUnits = nullptr;     ///< unit normal, 3 per face
-    const float* m_FaceRaws = nullptr;      ///< unnormalised normal, 3 per face (area, edge)
     const uint8_t* m_FaceSkipped = nullptr; ///< no normal: flagged, bad indices, < 3 corners
     float m_CosLimit = 0;
 };
 
-// Groups the faces around the points [begin, end), adds each group's normal to \p groups and
-// writes its place there into the corners of its faces at the point; marks the points where
-// the normals break. Ranges of points may run at once: a corner belongs to one point, so two
-// ranges never write the same index or mark.
-template <CWeighting W>
-void SmoothPoints(const CSmoothingInput& in, unsigned begin, unsigned end,
-                  const CCornerIndexes& out, CGroupList& groups, uint8_t* breaks)
+// Faces of more corners than this find a repeated point through a sorted copy rather than by
+// looking back along the face.
+constexpr unsigned kShortFace = 16;
+
+// The groups of the points of one range, filled as the faces stream by.
+class CRangeGroups
 {
-    std::vector<CAround> around;
-    for (unsigned p = begin; p < end; ++p)
+public:
+    CRangeGroups(unsigned begin, unsigned end) : m_Begin(begin), m_Span(end - begin)
     {
-        const unsigned n = in.m_Graph->CountAt(p);
-        if (n == 0)
-            continue;
-        const int* faces = in.m_Graph->ItemsAt(p);
-        around.resize(n);
-        const C3DTPoint<float>& here = in.m_Points[p];
-        for (unsigned i = 0; i < n; ++i)
+        void* block = ZanAllocateZeroedBlock(std::max<size_t>(m_Span, 1) * sizeof(CPointGroups));
+        if (!block)
+            throw std::bad_alloc();
+        m_Points = static_cast<CPointGroups*>(block);
+        m_MoreCapacity = std::max<size_t>(m_Span / 4, 64);
+        m_More.Resize(m_MoreCapacity);
+    }
+    ~CRangeGroups()
+    {
+        ZanFreeBlock(m_Points, std::max<size_t>(m_Span, 1) * sizeof(CPointGroups));
+    }
+    CRangeGroups(const CRangeGroups&) = delete;
+    CRangeGroups& operator=(const CRangeGroups&) = delete;
+
+    /// rief Whether point \p p is one of the range's.
+    bool Holds(unsigned p) const { return p - m_Begin < m_Span; }
+
+    /// \brief Adds a face to the groups of point \p p of the range: to the first group whose
+    ///        seed lies within the angle of the face's \p unit normal, else to a new group of
+    ///        which it is the seed. \return the group's rank around the point.
+    uint32_t Join(unsigned p, const float unit[3], const float contribution[3], float cosLimit)
+    {
+        CPointGroups& point = m_Points[p - m_Begin];
+        if (point.m_Count == 0)
         {
-            CAround& entry = around[i];
-            const unsigned f = unsigned(faces[i]);
-            entry.m_Face = f;
-            entry.m_State = 0;
-            if (in.m_FaceSkipped[f])
+            Start(point.m_Seed, point.m_Sum, unit, contribution);
+            point.m_Count = 1;
+            return 0;
+        }
+        if (Within(point.m_Seed, unit, cosLimit))
+        {
+            Add(point.m_Sum, contribution);
+            return 0;
+        }
+        uint32_t rank = 1;
+        uint32_t last = 0; ///< place + 1 of the chain's last group, 0 while it is empty
+        for (uint32_t next = point.m_Next; next; next = m_More[next - 1].m_Next, ++rank)
+        {
+            CMoreGroup& more = m_More[next - 1];
+            if (Within(more.m_Seed, unit, cosLimit))
             {
-                entry.m_State = 1;
+                Add(more.m_Sum, contribution);
+                return rank;
+            }
+            last = next;
+        }
+        if (m_MoreNbr == m_MoreCapacity)
+        {
+            m_More.Resize(m_MoreCapacity * 2);
+            m_MoreCapacity *= 2;
+        }
+        CMoreGroup& made = m_More[m_MoreNbr++];
+        Start(made.m_Seed, made.m_Sum, unit, contribution);
+        made.m_Next = 0;
+        (last ? m_More[last - 1].m_Next : point.m_Next) = uint32_t(m_MoreNbr);
+        ++point.m_Count;
+        return rank;
+    }
+
+    /// \brief Normalises every group's sum, point by point, into \p groups; writes each point's
+    ///        first place there into \p firsts and marks the points of several groups.
+    void Finish(CGroupList& groups, uint32_t* firsts, uint8_t* breaks) const
+    {
+        for (unsigned i = 0; i < m_Span; ++i)
+        {
+            const CPointGroups& point = m_Points[i];
+            firsts[m_Begin + i] = uint32_t(groups.GetCount());
+            if (point.m_Count == 0)
+                continue;
+            breaks[m_Begin + i] = point.m_Count > 1;
+            AddNormalised(groups, point.m_Sum);
+            for (uint32_t next = point.m_Next; next; next = m_More[next - 1].m_Next)
+                AddNormalised(groups, m_More[next - 1].m_Sum);
+        }
+    }
+
+private:
+    // The seed's comparison: a face joins unless the cosine is below the limit (a NaN joins).
+    static bool Within(const float seed[3], const float unit[3], float cosLimit)
+    {
+        const float cosine = seed[0] * unit[0] + seed[1] * unit[1] + seed[2] * unit[2];
+        return !(cosLimit > cosine);
+    }
+    static void Add(float sum[3], const float contribution[3])
+    {
+        sum[0] += contribution[0];
+        sum[1] += contribution[1];
+        sum[2] += contribution[2];
+    }
+    // A sum starts at zero, so that it takes the bits that adding to zero gives.
+    static void Start(float seed[3], float sum[3], const float unit[3], const float contribution[3])
+    {
+        std::memcpy(seed, unit, 3 * sizeof(float));
+        sum[0] = sum[1] = sum[2] = 0.0f;
+        Add(sum, contribution);
+    }
+    static void AddNormalised(CGroupList& groups, const float sum[3])
+    {
+        float normal[3] = {sum[0], sum[1], sum[2]};
+        zan_detail::NormalizeSum(normal);
+        groups.Add(normal);
+    }
+
+    unsigned m_Begin, m_Span;
+    CPointGroups* m_Points = nullptr; ///< zeroed: no group yet
+    CBlock<CMoreGroup> m_More;
+    size_t m_MoreNbr = 0, m_MoreCapacity = 0;
+};
+
+// For each corner of a long face, the first corner at the same point (itself when none
+// comes before it).
+void FirstCorners(const int* items, unsigned count, std::vector<unsigned>& firsts,
+                  std::vector<uint64_t>& sorted)
+{
+    sorted.resize(count);
+    for (unsigned k = 0; k < count; ++k)
+        sorted[k] = (uint64_t(uint32_t(items[k])) << 32) | k;
+    std::sort(sorted.begin(), sorted.end());
+    firsts.resize(count);
+    for (unsigned i = 0; i < count; ++i)
+    {
+        const bool same = i > 0 && (sorted[i] >> 32) == (sorted[i - 1] >> 32);
+        firsts[uint32_t(sorted[i])] = same ? firsts[uint32_t(sorted[i - 1])] : uint32_t(sorted[i]);
+    }
+}
+
+// Streams every face past the points of one range, in face order: each corner at a point of
+// the range joins one of the point's groups, and its rank there is written into \p out at the
+// corner's place. A face met at a point is so met in increasing face order, as a walk of the
+// point's faces would meet it, so a group's seed is the first face of the point not taken by
+// an earlier group and its sum adds its faces in face order. A point repeated in a face adds
+// the face once, at its first corner; its other corners take the same rank. Ranges may run
+// at once: a corner belongs to one point, so two ranges never write the same place.
+template <CWeighting W>
+void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& range,
+                 CFaceStorage& out)
+{
+    std::vector<unsigned> firsts;
+    std::vector<uint64_t> sorted;
+    for (unsigned f = 0; f < faceNbr; ++f)
+    {
+        if (in.m_FaceSkipped[f])
+            continue;
+        const unsigned count = in.m_Faces->CountAt(f);
+        const int* items = in.m_Faces->ItemsAt(f);
+        unsigned k = 0;
+        while (k < count && !range.Holds(unsigned(items[k])))
+            ++k;
+        if (k == count)
+            continue;
+        float unit[3], raw[3] = {0, 0, 0};
+        if constexpr (zan_detail::NeedsRawNormal(W))
+        {
+            zan_detail::NewellNormal(in.m_Points, items, count, raw, false);
+            zan_detail::UnitFromRaw(raw, unit);
+        }
+        else
+            zan_detail::NewellNormal(in.m_Points, items, count, unit, true);
+        const bool longFace = count > kShortFace;
+        if (longFace)
+            FirstCorners(items, count, firsts, sorted);
+        int* target = out.ItemsAt(f);
+        for (; k < count; ++k)
+        {
+            const unsigned p = unsigned(items[k]);
+            if (!range.Holds(p))
+                continue;
+            unsigned first = k;
+            if (longFace)
+                first = firsts[k];
+            else
+                for (unsigned j = 0; j < k; ++j)
+                    if (unsigned(items[j]) == p)
+                    {
+                        first = j;
+                        break;
+                    }
+            if (first != k)
+            {
+                target[k] = target[first];
                 continue;
             }
-            const float* unit = in.m_FaceUnits + size_t(f) * 3;
-            const float* raw = in.m_FaceRaws ? in.m_FaceRaws + size_t(f) * 3 : unit;
-            std::memcpy(entry.m_Unit, unit, sizeof entry.m_Unit);
             float e1[3] = {0, 0, 0}, e2[3] = {0, 0, 0};
             if constexpr (W == CWeighting::EdgeLength || W == CWeighting::Angle)
             {
-                const unsigned count = in.m_Faces->CountAt(f);
-                const int* items = in.m_Faces->ItemsAt(f);
-                unsigned k = 0;
-                while (k < count && unsigned(items[k]) != p)
-                    ++k;
+                const C3DTPoint<float>& here = in.m_Points[p];
                 const C3DTPoint<float>& prev =
                     in.m_Points[unsigned(items[(k + count - 1) % count])];
                 const C3DTPoint<float>& next = in.m_Points[unsigned(items[(k + 1) % count])];
@@ -298,69 +448,28 @@ void SmoothPoints(const CSmoothingInput& in, unsigned begin, unsigned end,
                 e2[2] = next.m_Z - here.m_Z;
             }
             float contribution[3] = {0, 0, 0};
-            zan_detail::AddWeighted<W>(entry.m_Unit, raw, e1, e2, contribution);
-            std::memcpy(entry.m_Contribution, contribution, sizeof contribution);
-        }
-
-        unsigned seed = 0;
-        while (seed < n && around[seed].m_State != 0)
-            ++seed;
-        while (seed < n)
-        {
-            const float* s = around[seed].m_Unit;
-            const int group = int(groups.GetCount());
-            float sum[3] = {0, 0, 0};
-            for (unsigned j = seed; j < n; ++j)
-            {
-                CAround& entry = around[j];
-                if (entry.m_State == 1)
-                    continue;
-                if (j != seed)
-                {
-                    const float cosine =
-                        s[0] * entry.m_Unit[0] + s[1] * entry.m_Unit[1] + s[2] * entry.m_Unit[2];
-                    if (in.m_CosLimit > cosine)
-                    {
-                        breaks[p] = 1;
-                        continue;
-                    }
-                }
-                sum[0] += entry.m_Contribution[0];
-                sum[1] += entry.m_Contribution[1];
-                sum[2] += entry.m_Contribution[2];
-                entry.m_State = 1;
-                const unsigned f = entry.m_Face;
-                const unsigned count = in.m_Faces->CountAt(f);
-                const int* items = in.m_Faces->ItemsAt(f);
-                int* target = out.At(f);
-                for (unsigned k = 0; k < count; ++k)
-                    if (unsigned(items[k]) == p)
-                        target[k] = group;
-            }
-            zan_detail::NormalizeSum(sum);
-            groups.Add(sum);
-            while (seed < n && around[seed].m_State != 0)
-                ++seed;
+            zan_detail::AddWeighted<W>(unit, raw, e1, e2, contribution);
+            target[k] = int(range.Join(p, unit, contribution, in.m_CosLimit));
         }
     }
 }
 
-void SmoothRange(CWeighting weighting, const CSmoothingInput& in, unsigned begin, unsigned end,
-                 const CCornerIndexes& out, CGroupList& groups, uint8_t* breaks)
+void StreamRange(CWeighting weighting, const CSmoothingInput& in, unsigned faceNbr,
+                 CRangeGroups& range, CFaceStorage& out)
 {
     switch (weighting)
     {
     case CWeighting::Unweighted:
-        SmoothPoints<CWeighting::Unweighted>(in, begin, end, out, groups, breaks);
+        StreamFaces<CWeighting::Unweighted>(in, faceNbr, range, out);
         break;
     case CWeighting::Area:
-        SmoothPoints<CWeighting::Area>(in, begin, end, out, groups, breaks);
+        StreamFaces<CWeighting::Area>(in, faceNbr, range, out);
         break;
     case CWeighting::EdgeLength:
-        SmoothPoints<CWeighting::EdgeLength>(in, begin, end, out, groups, breaks);
+        StreamFaces<CWeighting::EdgeLength>(in, faceNbr, range, out);
         break;
     case CWeighting::Angle:
-        SmoothPoints<CWeighting::Angle>(in, begin, end, out, groups, breaks);
+        StreamFaces<CWeighting::Angle>(in, faceNbr, range, out);
         break;
     }
 }
@@ -418,20 +527,35 @@ public:
             m_Groups.emplace_back(size_t(m_Bounds[r + 1] - m_Bounds[r]) * 5 / 4, m_Bits);
     }
 
-    /// \brief Groups every point's faces: writes group places into \p out and marks breaks.
-    void Smooth(CWeighting weighting, const CCornerIndexes& out, uint8_t* breaks)
+    /// \brief Groups every point's faces: writes each corner's rank among its point's groups
+    ///        into \p out (a face list of the faces' corner counts) and marks breaks.
+    void Smooth(CWeighting weighting, unsigned faceNbr, CFaceStorage& out, uint8_t* breaks)
     {
+        m_Firsts.Resize(m_Bounds.back());
         ZanParallelFor(
             int(m_Groups.size()),
             [&](int r)
             {
-                SmoothRange(weighting, m_In, m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1], out,
-                            m_Groups[size_t(r)], breaks);
+                CRangeGroups range(m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1]);
+                StreamRange(weighting, m_In, faceNbr, range, out);
+                range.Finish(m_Groups[size_t(r)], m_Firsts.Get(), breaks);
             },
             m_Threads, 1);
         m_Bases.assign(m_Groups.size() + 1, 0);
         for (size_t r = 0; r < m_Groups.size(); ++r)
             m_Bases[r + 1] = m_Bases[r] + m_Groups[r].GetCount();
+        if (m_Bases.back() > uint64_t(INT_MAX))
+            throw std::bad_alloc(); // indices are ints
+        // Each point's first group, numbered globally.
+        ZanParallelFor(
+            int(m_Groups.size()) - 1,
+            [&](int r)
+            {
+                const uint32_t base = uint32_t(m_Bases[size_t(r) + 1]);
+                for (unsigned p = m_Bounds[size_t(r) + 1]; p < m_Bounds[size_t(r) + 2]; ++p)
+                    m_Firsts[p] += base;
+            },
+            m_Threads, 1);
     }
 
     size_t GetNormalNbr() const { return m_NormalNbr; }
@@ -503,56 +627,42 @@ public:
             groups.Release();
     }
 
-    /// \brief Copies the indices of the faces [first, last) from \p from (group places) to
-    ///        \p to (normal indices). Faces that were not smoothed are left as they are.
-    void CopyIndexes(const CCornerIndexes& from, CFaceStorage& to, unsigned first,
-                     unsigned last) const
+    /// \brief Turns the ranks that Smooth wrote into the corners of the faces [first, last)
+    ///        of \p out into normal indices; the corners of faces left out get 0.
+    void NumberCorners(CFaceStorage& out, unsigned first, unsigned last) const
     {
-        const unsigned split = m_Bounds[1];
         const uint32_t* index = m_Index.Get();
+        const uint32_t* firsts = m_Firsts.Get();
+        const uint64_t total = m_Bases.back();
         for (unsigned f = first; f < last; ++f)
         {
+            int* target = out.ItemsAt(f);
             if (m_In.m_FaceSkipped[f])
-                continue;
-            const unsigned count = m_In.m_Faces->CountAt(f);
-            const int* source = from.At(f);
-            int* target = to.ItemsAt(f);
-            if (m_Groups.size() == 1)
             {
-                // One range: group places are global, whatever the corners' points.
-                for (unsigned k = 0; k < count; ++k)
-                {
-                    const uint32_t group = uint32_t(source[k]);
-                    target[k] = group < m_Bases[1] ? int(index[group] & ~kFirst) : 0;
-                }
+                std::fill_n(target, out.CountAt(f), 0);
                 continue;
             }
+            const unsigned count = m_In.m_Faces->CountAt(f);
             const int* items = m_In.m_Faces->ItemsAt(f);
             for (unsigned k = 0; k < count; ++k)
             {
-                const unsigned p = unsigned(items[k]);
-                size_t r = 0;
-                if (p >= split)
-                {
-                    r = 1;
-                    while (r + 2 < m_Bounds.size() && p >= m_Bounds[r + 1])
-                        ++r;
-                }
-                const uint64_t group = m_Bases[r] + unsigned(source[k]);
-                target[k] = group < m_Bases[r + 1] ? int(index[group] & ~kFirst) : 0;
+                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + uint32_t(target[k]);
+                target[k] = group < total ? int(index[group] & ~kFirst) : 0;
             }
         }
     }
 
-    void Release() { m_Index.Reset(); }
+    void Release()
+    {
+        m_Index.Reset();
+        m_Firsts.Reset();
+    }
 
     /// \brief Finds each group's first equal group, and so how many normals are distinct.
     ///        Reads the groups only: the smoothing input may be gone.
     void FindFirstEqual()
     {
         const uint64_t total = m_Bases.back();
-        if (total > uint64_t(INT_MAX))
-            throw std::bad_alloc(); // indices are ints
         m_Index.Resize(size_t(total));
         const unsigned bits = m_Bits;
         const size_t bucketNbr = size_t(1) << bits;
@@ -674,6 +784,7 @@ private:
     std::vector<CGroupList> m_Groups; ///< each range's groups
     std::vector<uint64_t> m_Bases;    ///< global number of each range's first group
     CBlock<uint32_t> m_Index;         ///< first equal group, then normal index, per group
+    CBlock<uint32_t> m_Firsts;        ///< each point's first group
     size_t m_NormalNbr = 0;
 };
 
@@ -890,118 +1001,127 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                     dynamic_cast<CFaceNormalChannel*>(channels->GetFaceNormalChannel()))
                 faceNormals->InitNormals(geom);
 
-        auto graphUse = std::make_unique<zan_detail::CFaceGraphUse>(*faces, geom);
-        const CFaceStorage* graph = faces->GetPointToFaceGraph();
-        if (!graphUse->IsHeld() || !graph)
-            return false;
-
         const unsigned faceNbr = unsigned(faces->GetSize());
         const size_t pointNbr = points.GetCount();
-        // Only points with a record can be smoothed: a face naming any other point is left
-        // out like a face naming a point that does not exist.
-        const unsigned records = std::min<unsigned>(graph->GetCount(), unsigned(pointNbr));
         const CFaceStorage& storage = faces->GetStorage();
         const int threads = OMPGetMaxThreadCount();
-        // Every face's normal once, unit and (for the weightings that read it) unnormalised,
-        // rather than once per corner. Left uninitialised: a face is written or marked
-        // skipped before it is read.
-        const bool raw = zan_detail::NeedsRawNormal(weighting);
-        CBlock<float> faceUnits(size_t(faceNbr) * 3);
-        CBlock<float> faceRaws;
-        if (raw)
-            faceRaws.Resize(size_t(faceNbr) * 3);
         // 1 for a face left out of the smoothing, 2 for an invalid face, which its normal
         // face follows.
         constexpr uint8_t kInvalidFace = 2;
-        std::vector<uint8_t> skipped(faceNbr, 0);
+        CBlock<uint8_t> skipped(faceNbr);
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
                   {
                       for (unsigned f = first; f < last; ++f)
                       {
                           const unsigned count = storage.CountAt(f);
-                          const int* items = storage.ItemsAt(f);
                           const unsigned flags = faces->GetFaceFlags(f);
+                          skipped[f] = 0;
                           if ((flags & kSkippedFaces) || count < 3 ||
-                              !IndexesInRange(items, count, records))
-                          {
+                              !IndexesInRange(storage.ItemsAt(f), count, pointNbr))
                               skipped[f] = (flags & _FaceInvalid) ? kInvalidFace : 1;
-                              continue;
-                          }
-                          float* unit = &faceUnits[size_t(f) * 3];
-                          if (!raw)
-                          {
-                              zan_detail::NewellNormal(points, items, count, unit, true);
-                              continue;
-                          }
-                          float* rawNormal = &faceRaws[size_t(f) * 3];
-                          zan_detail::NewellNormal(points, items, count, rawNormal, false);
-                          zan_detail::UnitFromRaw(rawNormal, unit);
                       }
                   });
 
-        // The normal indices wait beside the faces' own layout until the graph and the face
-        // normals are freed; only then is the normal face list made, which keeps the peak
-        // memory down. Left uninitialised: only the corners of smoothed faces are read.
-        CBlock<int> corners(size_t(storage.GetUsedBytes() / sizeof(int)));
-        const CCornerIndexes cornerIndexes{corners.Get(), storage.GetOffsets().GetData()};
+        // The normal faces: the channel's own list when nothing else holds it and its faces
+        // have the corners and flags that a new list would have, else a new list of the faces'
+        // corner counts (new corners hold 0, new faces no flag but _FaceInvalid below three
+        // corners, as normal faces should before smoothing). Ranks, then normal indices, are
+        // written straight into it.
+        auto expectedFlags = [&](unsigned f)
+        {
+            return skipped[f] == kInvalidFace ? unsigned(_FaceInvalid | _FaceExcluded)
+                   : storage.CountAt(f) < 3   ? unsigned(_FaceInvalid)
+                                              : 0u;
+        };
+        CNormalFaceList* reused = nullptr;
+        if (auto* current = dynamic_cast<CNormalFaceList*>(GetNormalFaceList());
+            current && !current->IsInstanced() && current->GetSize() == int(faceNbr))
+        {
+            const CFaceStorage& held = current->GetStorage();
+            std::atomic<bool> same{true};
+            ForBlocks(faceNbr, kFaceBlock, threads,
+                      [&](unsigned first, unsigned last)
+                      {
+                          for (unsigned f = first; f < last && same.load(std::memory_order_relaxed); ++f)
+                          {
+                              const unsigned count =
+                                  skipped[f] == kInvalidFace ? 0 : storage.CountAt(f);
+                              if (held.CountAt(f) != count ||
+                                  current->GetFaceFlags(f) != expectedFlags(f))
+                                  same.store(false, std::memory_order_relaxed);
+                          }
+                      });
+            if (same.load())
+                reused = current;
+        }
+        CHeld<CNormalFaceList> made;
+        if (!reused)
+        {
+            made.reset(new CNormalFaceList);
+            {
+                CBlock<unsigned> counts(faceNbr);
+                for (unsigned f = 0; f < faceNbr; ++f)
+                    counts[f] = storage.CountAt(f);
+                if (!made->SetSize(int(faceNbr), counts.Get()))
+                    return false;
+            }
+            for (unsigned f = 0; f < faceNbr; ++f)
+                if (skipped[f] == kInvalidFace)
+                {
+                    CFace* handle = made->CreateFace();
+                    if (made->GetFace(f, *handle))
+                        handle->SetSize(0);
+                    made->ReleaseFace(handle);
+                    made->SetFaceFlags(f, _FaceInvalid | _FaceExcluded, true);
+                }
+        }
+        CNormalFaceList& normalFaces = reused ? *reused : *made;
+        CFaceStorage& normalStorage = GetWritableStorage(normalFaces);
+        // From here on a reused list is being overwritten: until the end it is stale.
+        if (reused)
+            SetFlag(_ChannelInvalid, true);
+
         CSmoothingInput input;
         input.m_Points = points;
         input.m_Faces = &storage;
-        input.m_Graph = graph;
-        input.m_FaceUnits = faceUnits.Get();
-        input.m_FaceRaws = faceRaws.Get();
-        input.m_FaceSkipped = skipped.data();
+        input.m_FaceSkipped = skipped.Get();
         input.m_CosLimit = std::cos(angle);
-        std::vector<uint8_t> breaks(pointNbr, 0);
-        CSmoothing smoothing(input, records, threads);
-        smoothing.Smooth(weighting, cornerIndexes, breaks.data());
-        // The graph and the face normals are done with: free them before the output grows.
-        graphUse.reset();
-        faceUnits.Reset();
-        faceRaws.Reset();
+        CBlock<uint8_t> breaks(pointNbr);
+        std::memset(breaks.Get(), 0, pointNbr);
+        CSmoothing smoothing(input, unsigned(pointNbr), threads);
+        smoothing.Smooth(weighting, faceNbr, normalStorage, breaks.Get());
         smoothing.FindFirstEqual();
 
-        CHeld<C3DVectorList> vectors(new C3DVectorList);
+        C3DVectorList* vectors = GetNormalVectorList();
+        CHeld<C3DVectorList> madeVectors;
+        if (!reused || !vectors || vectors->IsInstanced())
+        {
+            madeVectors.reset(new C3DVectorList);
+            vectors = madeVectors.get();
+        }
         if (!vectors->SetSize(int(smoothing.GetNormalNbr()), false))
             return false;
         CPointView<C3DTVector<float>> out = vectors->GetPointView();
         smoothing.Number(out);
-
-        // Sized from the corner counts alone: new corners hold 0, new faces no flag but
-        // _FaceInvalid below three corners, as normal faces should before smoothing.
-        CHeld<CNormalFaceList> normalFaces(new CNormalFaceList);
-        {
-            std::vector<unsigned> counts(faceNbr);
-            for (unsigned f = 0; f < faceNbr; ++f)
-                counts[f] = storage.CountAt(f);
-            if (!normalFaces->SetSize(int(faceNbr), counts.data()))
-                return false;
-        }
-        for (unsigned f = 0; f < faceNbr; ++f)
-            if (skipped[f] == kInvalidFace)
-            {
-                CFace* handle = normalFaces->CreateFace();
-                if (normalFaces->GetFace(f, *handle))
-                    handle->SetSize(0);
-                normalFaces->ReleaseFace(handle);
-                normalFaces->SetFaceFlags(f, _FaceInvalid | _FaceExcluded, true);
-            }
-        CFaceStorage& normalStorage = GetWritableStorage(*normalFaces);
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
-                  { smoothing.CopyIndexes(cornerIndexes, normalStorage, first, last); });
-        corners.Reset();
+                  { smoothing.NumberCorners(normalStorage, first, last); });
         smoothing.Release();
-        std::vector<uint8_t>().swap(skipped);
+        skipped.Reset();
+        if (made)
+            made->FreeExtra();
 
-        normalFaces->FreeExtra();
-
-        // Everything is built: only now do the channel and the geometry's flags change.
+        // Everything is built: only now do the geometry's flags and the channel's lists change
+        // (a reused normal face list was written in place, with the channel marked invalid).
         CPointView<C3DTPoint<float>> flags = positions->GetPointView();
         for (size_t p = 0; p < pointNbr; ++p)
             flags[p].SetFlags(_PointNormalBreak, breaks[p] != 0);
-        AdoptLists(vectors.release(), normalFaces.release());
+        if (made || madeVectors)
+            AdoptLists(madeVectors ? madeVectors.release() : vectors,
+                       made ? made.release() : reused);
+        else
+            DeleteGraph(); // its records follow the normal faces, which changed
         m_SmoothAngle = angle;
         SetFlag(_ChannelModified, false);
         SetFlag(_ChannelInvalid, false);
