@@ -235,6 +235,18 @@ struct CMoreGroup
     uint32_t m_Next; ///< place + 1 of the point's next group, 0 for none
 };
 
+// Where the corners of each face are, in a face storage's layout: the storage's own records,
+// or a scratch block laid out like them.
+struct CCornerPlaces
+{
+    uint8_t* m_Base = nullptr;
+    const uint64_t* m_Offsets = nullptr;
+    int* At(unsigned face) const
+    {
+        return reinterpret_cast<int*>(m_Base + m_Offsets[face] + CFaceStorage::kHeaderBytes);
+    }
+};
+
 struct CSmoothingInput
 {
     zan_detail::CPositionView m_Points;
@@ -260,10 +272,7 @@ public:
         m_MoreCapacity = std::max<size_t>(m_Span / 4, 64);
         m_More.Resize(m_MoreCapacity);
     }
-    ~CRangeGroups()
-    {
-        ZanFreeBlock(m_Points, std::max<size_t>(m_Span, 1) * sizeof(CPointGroups));
-    }
+    ~CRangeGroups() { ZanFreeBlock(m_Points, std::max<size_t>(m_Span, 1) * sizeof(CPointGroups)); }
     CRangeGroups(const CRangeGroups&) = delete;
     CRangeGroups& operator=(const CRangeGroups&) = delete;
 
@@ -388,33 +397,48 @@ void FirstCorners(const int* items, unsigned count, std::vector<unsigned>& first
 // at once: a corner belongs to one point, so two ranges never write the same place.
 template <CWeighting W>
 void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& range,
-                 CFaceStorage& out)
+                 const CCornerPlaces& out)
 {
     std::vector<unsigned> firsts;
     std::vector<uint64_t> sorted;
+    const CFaceStorage& faces = *in.m_Faces;
+    const uint8_t* const skipped = in.m_FaceSkipped;
+    const zan_detail::CPositionView points = in.m_Points;
+    const float cosLimit = in.m_CosLimit;
     for (unsigned f = 0; f < faceNbr; ++f)
     {
-        if (in.m_FaceSkipped[f])
+        if (skipped[f])
             continue;
-        const unsigned count = in.m_Faces->CountAt(f);
-        const int* items = in.m_Faces->ItemsAt(f);
+        const unsigned count = faces.CountAt(f);
+        const int* items = faces.ItemsAt(f);
         unsigned k = 0;
         while (k < count && !range.Holds(unsigned(items[k])))
             ++k;
         if (k == count)
             continue;
-        float unit[3], raw[3] = {0, 0, 0};
-        if constexpr (zan_detail::NeedsRawNormal(W))
+        // The face's indices were checked: its Newell normal is summed without checks, in
+        // the order NewellNormal sums it, and the unit normal is taken from it as
+        // UnitFromRaw does, which gives NewellNormal's unit normal bit for bit.
+        float raw[3] = {1.0f, 0.0f, 0.0f}, unit[3];
         {
-            zan_detail::NewellNormal(in.m_Points, items, count, raw, false);
-            zan_detail::UnitFromRaw(raw, unit);
+            float nx = 0.0f, ny = 0.0f, nz = 0.0f;
+            const C3DTPoint<float>* i = &points[unsigned(items[count - 1])];
+            for (unsigned c = 0; c < count; ++c)
+            {
+                const C3DTPoint<float>* j = &points[unsigned(items[c])];
+                nx += (i->m_Y - j->m_Y) * (i->m_Z + j->m_Z);
+                ny += (i->m_Z - j->m_Z) * (i->m_X + j->m_X);
+                nz += (i->m_X - j->m_X) * (i->m_Y + j->m_Y);
+                i = j;
+            }
+            if (!(std::fabs(nx) < 1e-15f && std::fabs(ny) < 1e-15f && std::fabs(nz) < 1e-15f))
+                raw[0] = nx, raw[1] = ny, raw[2] = nz;
         }
-        else
-            zan_detail::NewellNormal(in.m_Points, items, count, unit, true);
+        zan_detail::UnitFromRaw(raw, unit);
         const bool longFace = count > kShortFace;
         if (longFace)
             FirstCorners(items, count, firsts, sorted);
-        int* target = out.ItemsAt(f);
+        int* target = out.At(f);
         for (; k < count; ++k)
         {
             const unsigned p = unsigned(items[k]);
@@ -438,10 +462,9 @@ void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& rang
             float e1[3] = {0, 0, 0}, e2[3] = {0, 0, 0};
             if constexpr (W == CWeighting::EdgeLength || W == CWeighting::Angle)
             {
-                const C3DTPoint<float>& here = in.m_Points[p];
-                const C3DTPoint<float>& prev =
-                    in.m_Points[unsigned(items[(k + count - 1) % count])];
-                const C3DTPoint<float>& next = in.m_Points[unsigned(items[(k + 1) % count])];
+                const C3DTPoint<float>& here = points[p];
+                const C3DTPoint<float>& prev = points[unsigned(items[(k + count - 1) % count])];
+                const C3DTPoint<float>& next = points[unsigned(items[(k + 1) % count])];
                 e1[0] = prev.m_X - here.m_X, e1[1] = prev.m_Y - here.m_Y,
                 e1[2] = prev.m_Z - here.m_Z;
                 e2[0] = next.m_X - here.m_X, e2[1] = next.m_Y - here.m_Y,
@@ -449,13 +472,13 @@ void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& rang
             }
             float contribution[3] = {0, 0, 0};
             zan_detail::AddWeighted<W>(unit, raw, e1, e2, contribution);
-            target[k] = int(range.Join(p, unit, contribution, in.m_CosLimit));
+            target[k] = int(range.Join(p, unit, contribution, cosLimit));
         }
     }
 }
 
 void StreamRange(CWeighting weighting, const CSmoothingInput& in, unsigned faceNbr,
-                 CRangeGroups& range, CFaceStorage& out)
+                 CRangeGroups& range, const CCornerPlaces& out)
 {
     switch (weighting)
     {
@@ -528,8 +551,8 @@ public:
     }
 
     /// \brief Groups every point's faces: writes each corner's rank among its point's groups
-    ///        into \p out (a face list of the faces' corner counts) and marks breaks.
-    void Smooth(CWeighting weighting, unsigned faceNbr, CFaceStorage& out, uint8_t* breaks)
+    ///        at its place in \p out and marks breaks.
+    void Smooth(CWeighting weighting, unsigned faceNbr, const CCornerPlaces& out, uint8_t* breaks)
     {
         m_Firsts.Resize(m_Bounds.back());
         ZanParallelFor(
@@ -627,26 +650,29 @@ public:
             groups.Release();
     }
 
-    /// \brief Turns the ranks that Smooth wrote into the corners of the faces [first, last)
-    ///        of \p out into normal indices; the corners of faces left out get 0.
-    void NumberCorners(CFaceStorage& out, unsigned first, unsigned last) const
+    /// \brief Turns the ranks that Smooth wrote at \p from into the normal indices of the
+    ///        corners of the faces [first, last) of \p to (which may be the same places);
+    ///        the corners of faces left out get 0.
+    void NumberCorners(const CCornerPlaces& from, CFaceStorage& to, unsigned first,
+                       unsigned last) const
     {
         const uint32_t* index = m_Index.Get();
         const uint32_t* firsts = m_Firsts.Get();
         const uint64_t total = m_Bases.back();
         for (unsigned f = first; f < last; ++f)
         {
-            int* target = out.ItemsAt(f);
+            int* target = to.ItemsAt(f);
             if (m_In.m_FaceSkipped[f])
             {
-                std::fill_n(target, out.CountAt(f), 0);
+                std::fill_n(target, to.CountAt(f), 0);
                 continue;
             }
             const unsigned count = m_In.m_Faces->CountAt(f);
             const int* items = m_In.m_Faces->ItemsAt(f);
+            const int* ranks = from.At(f);
             for (unsigned k = 0; k < count; ++k)
             {
-                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + uint32_t(target[k]);
+                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + uint32_t(ranks[k]);
                 target[k] = group < total ? int(index[group] & ~kFirst) : 0;
             }
         }
@@ -1009,52 +1035,86 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         // face follows.
         constexpr uint8_t kInvalidFace = 2;
         CBlock<uint8_t> skipped(faceNbr);
+        // The normal faces: the channel's own list is rewritten in place when nothing else
+        // holds it and its faces have the corners and flags that a new list would have; else
+        // a new list is made of the faces' corner counts (new corners hold 0, new faces no flag
+        // but _FaceInvalid below three corners, as normal faces should before smoothing). The
+        // pass that marks the faces left out checks this too.
+        CNormalFaceList* current = dynamic_cast<CNormalFaceList*>(GetNormalFaceList());
+        if (current && (current->IsInstanced() || current->GetSize() != int(faceNbr)))
+            current = nullptr;
+        std::atomic<bool> same{current != nullptr};
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
                   {
+                      bool reusable = current && same.load(std::memory_order_relaxed);
                       for (unsigned f = first; f < last; ++f)
                       {
                           const unsigned count = storage.CountAt(f);
                           const unsigned flags = faces->GetFaceFlags(f);
-                          skipped[f] = 0;
+                          uint8_t skip = 0;
                           if ((flags & kSkippedFaces) || count < 3 ||
                               !IndexesInRange(storage.ItemsAt(f), count, pointNbr))
-                              skipped[f] = (flags & _FaceInvalid) ? kInvalidFace : 1;
-                      }
-                  });
-
-        // The normal faces: the channel's own list when nothing else holds it and its faces
-        // have the corners and flags that a new list would have, else a new list of the faces'
-        // corner counts (new corners hold 0, new faces no flag but _FaceInvalid below three
-        // corners, as normal faces should before smoothing). Ranks, then normal indices, are
-        // written straight into it.
-        auto expectedFlags = [&](unsigned f)
-        {
-            return skipped[f] == kInvalidFace ? unsigned(_FaceInvalid | _FaceExcluded)
-                   : storage.CountAt(f) < 3   ? unsigned(_FaceInvalid)
-                                              : 0u;
-        };
-        CNormalFaceList* reused = nullptr;
-        if (auto* current = dynamic_cast<CNormalFaceList*>(GetNormalFaceList());
-            current && !current->IsInstanced() && current->GetSize() == int(faceNbr))
-        {
-            const CFaceStorage& held = current->GetStorage();
-            std::atomic<bool> same{true};
-            ForBlocks(faceNbr, kFaceBlock, threads,
-                      [&](unsigned first, unsigned last)
-                      {
-                          for (unsigned f = first; f < last && same.load(std::memory_order_relaxed); ++f)
+                              skip = (flags & _FaceInvalid) ? kInvalidFace : 1;
+                          skipped[f] = skip;
+                          if (reusable)
                           {
-                              const unsigned count =
-                                  skipped[f] == kInvalidFace ? 0 : storage.CountAt(f);
-                              if (held.CountAt(f) != count ||
-                                  current->GetFaceFlags(f) != expectedFlags(f))
-                                  same.store(false, std::memory_order_relaxed);
+                              const unsigned expected = skip == kInvalidFace
+                                                            ? unsigned(_FaceInvalid | _FaceExcluded)
+                                                        : count < 3 ? unsigned(_FaceInvalid)
+                                                                    : 0u;
+                              reusable = current->GetStorage().CountAt(f) ==
+                                             (skip == kInvalidFace ? 0 : count) &&
+                                         current->GetFaceFlags(f) == expected;
                           }
-                      });
-            if (same.load())
-                reused = current;
+                      }
+                      if (current && !reusable)
+                          same.store(false, std::memory_order_relaxed);
+                  });
+        CNormalFaceList* const reused = same.load() ? current : nullptr;
+        // Ranks go straight into a reused list; otherwise into a scratch block laid out like
+        // the faces, and the new list is made once the groups are numbered, which keeps the
+        // peak memory down.
+        CBlock<uint8_t> scratch;
+        CCornerPlaces places;
+        if (reused)
+        {
+            const CFaceStorage& held = reused->GetStorage();
+            places.m_Base = const_cast<uint8_t*>(held.GetBuffer());
+            places.m_Offsets = held.GetOffsets().GetData();
+            // From here on the list is being overwritten: until the end it is stale.
+            SetFlag(_ChannelInvalid, true);
         }
+        else
+        {
+            scratch.Resize(size_t(storage.GetUsedBytes()));
+            places.m_Base = scratch.Get();
+            places.m_Offsets = storage.GetOffsets().GetData();
+        }
+
+        CSmoothingInput input;
+        input.m_Points = points;
+        input.m_Faces = &storage;
+        input.m_FaceSkipped = skipped.Get();
+        input.m_CosLimit = std::cos(angle);
+        CBlock<uint8_t> breaks(pointNbr);
+        std::memset(breaks.Get(), 0, pointNbr);
+        CSmoothing smoothing(input, unsigned(pointNbr), threads);
+        smoothing.Smooth(weighting, faceNbr, places, breaks.Get());
+        smoothing.FindFirstEqual();
+
+        C3DVectorList* vectors = GetNormalVectorList();
+        CHeld<C3DVectorList> madeVectors;
+        if (!reused || !vectors || vectors->IsInstanced())
+        {
+            madeVectors.reset(new C3DVectorList);
+            vectors = madeVectors.get();
+        }
+        if (!vectors->SetSize(int(smoothing.GetNormalNbr()), false))
+            return false;
+        CPointView<C3DTVector<float>> out = vectors->GetPointView();
+        smoothing.Number(out);
+
         CHeld<CNormalFaceList> made;
         if (!reused)
         {
@@ -1076,38 +1136,12 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                     made->SetFaceFlags(f, _FaceInvalid | _FaceExcluded, true);
                 }
         }
-        CNormalFaceList& normalFaces = reused ? *reused : *made;
-        CFaceStorage& normalStorage = GetWritableStorage(normalFaces);
-        // From here on a reused list is being overwritten: until the end it is stale.
-        if (reused)
-            SetFlag(_ChannelInvalid, true);
-
-        CSmoothingInput input;
-        input.m_Points = points;
-        input.m_Faces = &storage;
-        input.m_FaceSkipped = skipped.Get();
-        input.m_CosLimit = std::cos(angle);
-        CBlock<uint8_t> breaks(pointNbr);
-        std::memset(breaks.Get(), 0, pointNbr);
-        CSmoothing smoothing(input, unsigned(pointNbr), threads);
-        smoothing.Smooth(weighting, faceNbr, normalStorage, breaks.Get());
-        smoothing.FindFirstEqual();
-
-        C3DVectorList* vectors = GetNormalVectorList();
-        CHeld<C3DVectorList> madeVectors;
-        if (!reused || !vectors || vectors->IsInstanced())
-        {
-            madeVectors.reset(new C3DVectorList);
-            vectors = madeVectors.get();
-        }
-        if (!vectors->SetSize(int(smoothing.GetNormalNbr()), false))
-            return false;
-        CPointView<C3DTVector<float>> out = vectors->GetPointView();
-        smoothing.Number(out);
+        CFaceStorage& normalStorage = GetWritableStorage(reused ? *reused : *made);
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
-                  { smoothing.NumberCorners(normalStorage, first, last); });
+                  { smoothing.NumberCorners(places, normalStorage, first, last); });
         smoothing.Release();
+        scratch.Reset();
         skipped.Reset();
         if (made)
             made->FreeExtra();
