@@ -650,30 +650,24 @@ public:
             groups.Release();
     }
 
-    /// \brief Turns the ranks that Smooth wrote at \p from into the normal indices of the
-    ///        corners of the faces [first, last) of \p to (which may be the same places);
-    ///        the corners of faces left out get 0.
-    void NumberCorners(const CCornerPlaces& from, CFaceStorage& to, unsigned first,
-                       unsigned last) const
+    /// \brief Turns the ranks that Smooth wrote at \p places into the normal indices of the
+    ///        corners of the smoothed faces among [first, last).
+    void NumberCorners(const CCornerPlaces& places, unsigned first, unsigned last) const
     {
         const uint32_t* index = m_Index.Get();
         const uint32_t* firsts = m_Firsts.Get();
         const uint64_t total = m_Bases.back();
         for (unsigned f = first; f < last; ++f)
         {
-            int* target = to.ItemsAt(f);
             if (m_In.m_FaceSkipped[f])
-            {
-                std::fill_n(target, to.CountAt(f), 0);
                 continue;
-            }
             const unsigned count = m_In.m_Faces->CountAt(f);
             const int* items = m_In.m_Faces->ItemsAt(f);
-            const int* ranks = from.At(f);
+            int* corners = places.At(f);
             for (unsigned k = 0; k < count; ++k)
             {
-                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + uint32_t(ranks[k]);
-                target[k] = group < total ? int(index[group] & ~kFirst) : 0;
+                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + uint32_t(corners[k]);
+                corners[k] = group < total ? int(index[group] & ~kFirst) : 0;
             }
         }
     }
@@ -1115,9 +1109,28 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         CPointView<C3DTVector<float>> out = vectors->GetPointView();
         smoothing.Number(out);
 
+        ForBlocks(faceNbr, kFaceBlock, threads,
+                  [&](unsigned first, unsigned last)
+                  { smoothing.NumberCorners(places, first, last); });
+        smoothing.Release();
+
         CHeld<CNormalFaceList> made;
-        if (!reused)
+        if (reused)
         {
+            // The corners of faces left out hold 0, as in a new list.
+            CFaceStorage& held = GetWritableStorage(*reused);
+            ForBlocks(faceNbr, kFaceBlock, threads,
+                      [&](unsigned first, unsigned last)
+                      {
+                          for (unsigned f = first; f < last; ++f)
+                              if (skipped[f])
+                                  std::fill_n(held.ItemsAt(f), held.CountAt(f), 0);
+                      });
+        }
+        else
+        {
+            // Made last, when only the normals and the scratch indices are left, so that the
+            // peak memory is as low as the kept lists allow.
             made.reset(new CNormalFaceList);
             {
                 CBlock<unsigned> counts(faceNbr);
@@ -1135,16 +1148,19 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                     made->ReleaseFace(handle);
                     made->SetFaceFlags(f, _FaceInvalid | _FaceExcluded, true);
                 }
-        }
-        CFaceStorage& normalStorage = GetWritableStorage(reused ? *reused : *made);
-        ForBlocks(faceNbr, kFaceBlock, threads,
-                  [&](unsigned first, unsigned last)
-                  { smoothing.NumberCorners(places, normalStorage, first, last); });
-        smoothing.Release();
-        scratch.Reset();
-        skipped.Reset();
-        if (made)
+            CFaceStorage& normalStorage = GetWritableStorage(*made);
+            ForBlocks(faceNbr, kFaceBlock, threads,
+                      [&](unsigned first, unsigned last)
+                      {
+                          for (unsigned f = first; f < last; ++f)
+                              if (!skipped[f])
+                                  std::memcpy(normalStorage.ItemsAt(f), places.At(f),
+                                              storage.CountAt(f) * sizeof(int));
+                      });
+            scratch.Reset();
             made->FreeExtra();
+        }
+        skipped.Reset();
 
         // Everything is built: only now do the geometry's flags and the channel's lists change
         // (a reused normal face list was written in place, with the channel marked invalid).
