@@ -99,6 +99,12 @@ bool IndexesInRange(const int* items, unsigned count, size_t pointNbr)
 // pages: filling a fresh array of tens of megabytes then costs a few page faults instead of
 // one per 4 KiB page, and on virtual machines those faults cost more than the filling.
 // Growing a mapped block remaps its pages rather than copying them.
+// Scratch arrays from this size up come from mapped blocks even when they are smaller than the
+// blocks the allocator maps by itself: a fresh malloc'ed megabyte costs a page fault per 4 KiB,
+// a mapped one a single huge-page fault. The memory is given back when the array goes.
+constexpr size_t kScratchMapBytes = size_t(256) << 10;
+constexpr size_t kMapBytes = size_t(4) << 20;
+
 template <class T> class CBlock
 {
 public:
@@ -124,7 +130,9 @@ public:
     /// \throw std::bad_alloc when the memory cannot be had (the block is unchanged).
     void Resize(size_t count)
     {
-        const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
+        size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
+        if (bytes >= kScratchMapBytes)
+            bytes = std::max(bytes, kMapBytes);
         void* block = m_Items ? ZanResizeBlock(m_Items, m_Bytes, bytes) : ZanAllocateBlock(bytes);
         if (!block)
             throw std::bad_alloc();
