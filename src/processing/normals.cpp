@@ -260,8 +260,16 @@ struct CSmoothingInput
     zan_detail::CPositionView m_Points;
     const CFaceStorage* m_Faces = nullptr;
     const uint8_t* m_FaceSkipped = nullptr; ///< no normal: flagged, bad indices, < 3 corners
+    /// Per block of kFaceBlock faces, the least point of its smoothed faces and the greatest
+    /// plus one (both 0 when it has none): a range of points passes over the blocks that
+    /// cannot reach it.
+    const uint32_t* m_BlockLow = nullptr;
+    const uint32_t* m_BlockHigh = nullptr;
     float m_CosLimit = 0;
 };
+
+// Faces per hand-out of the loops over faces, and per block of the smoothing input.
+constexpr unsigned kFaceBlock = 16384;
 
 // Faces of more corners than this find a repeated point through a sorted copy rather than by
 // looking back along the face.
@@ -284,8 +292,13 @@ public:
     CRangeGroups(const CRangeGroups&) = delete;
     CRangeGroups& operator=(const CRangeGroups&) = delete;
 
-    /// rief Whether point \p p is one of the range's.
+    /// \brief Whether point \p p is one of the range's.
     bool Holds(unsigned p) const { return p - m_Begin < m_Span; }
+    /// \brief Whether the points [low, high) and the range's meet.
+    bool Meets(unsigned low, unsigned high) const
+    {
+        return low < m_Begin + m_Span && high > m_Begin;
+    }
 
     /// \brief Adds a face to the groups of point \p p of the range: to the first group whose
     ///        seed lies within the angle of the face's \p unit normal, else to a new group of
@@ -415,6 +428,12 @@ void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& rang
     const float cosLimit = in.m_CosLimit;
     for (unsigned f = 0; f < faceNbr; ++f)
     {
+        if (f % kFaceBlock == 0 &&
+            !range.Meets(in.m_BlockLow[f / kFaceBlock], in.m_BlockHigh[f / kFaceBlock]))
+        {
+            f += kFaceBlock - 1;
+            continue;
+        }
         if (skipped[f])
             continue;
         const unsigned count = faces.CountAt(f);
@@ -508,8 +527,8 @@ void StreamRange(CWeighting weighting, const CSmoothingInput& in, unsigned faceN
 // Fewest points worth a range of their own: below this, starting a thread costs more than
 // the grouping it takes over.
 constexpr unsigned kMinRangePoints = 16384;
-// Faces per hand-out of the loops over faces.
-constexpr unsigned kFaceBlock = 16384;
+// Ranges of points per thread when the faces allow it.
+constexpr unsigned kRangesPerThread = 4;
 // Groups per bucket aimed at when the distinct normals are sought: a bucket's table then
 // stays in the core's own cache.
 constexpr size_t kBucketGroups = 4096;
@@ -541,11 +560,30 @@ template <class F> void ForBlocks(unsigned count, unsigned block, int threads, F
 class CSmoothing
 {
 public:
-    CSmoothing(const CSmoothingInput& in, unsigned pointNbr, int threads)
+    CSmoothing(const CSmoothingInput& in, unsigned pointNbr, unsigned faceNbr, int threads)
         : m_In(in), m_Threads(threads)
     {
-        const unsigned ranges =
-            std::max(1u, std::min(unsigned(std::max(threads, 1)), pointNbr / kMinRangePoints));
+        // Several ranges per thread, handed out as threads come free, balance the threads
+        // and keep only the running ranges' tables in memory. Each range passes over the
+        // blocks of faces that cannot reach it; when the faces' points are so scattered that
+        // most blocks reach most ranges, one range per thread reads the faces fewer times.
+        const unsigned most = std::max(1u, pointNbr / kMinRangePoints);
+        const unsigned perThread = std::min(unsigned(std::max(threads, 1)), most);
+        unsigned ranges = perThread > 1 ? std::min(perThread * kRangesPerThread, most) : 1;
+        if (ranges > perThread)
+        {
+            uint64_t read = 0;
+            for (unsigned r = 0; r < ranges; ++r)
+            {
+                const uint64_t begin = uint64_t(pointNbr) * r / ranges;
+                const uint64_t end = uint64_t(pointNbr) * (r + 1) / ranges;
+                for (unsigned b = 0, first = 0; first < faceNbr; ++b, first += kFaceBlock)
+                    if (in.m_BlockLow[b] < end && in.m_BlockHigh[b] > begin)
+                        read += std::min(kFaceBlock, faceNbr - first);
+            }
+            if (read > uint64_t(faceNbr) * 2)
+                ranges = perThread;
+        }
         for (unsigned r = 0; r <= ranges; ++r)
             m_Bounds.push_back(unsigned(uint64_t(pointNbr) * r / ranges));
         // Most points make one group or two: buckets are sized for a few more groups than
@@ -721,10 +759,8 @@ public:
                 for (size_t i = 0; i < groups.GetCount(); ++i, ++group)
                 {
                     const CGroupNormal& normal = groups[i];
-                    CKeyed& item = keyed[place[CGroupList::BucketOf(normal.m_Hash, bits)]++];
-                    std::memcpy(item.m_Normal, normal.m_Normal, sizeof item.m_Normal);
-                    item.m_Hash = normal.m_Hash;
-                    item.m_Group = group;
+                    keyed[place[CGroupList::BucketOf(normal.m_Hash, bits)]++] =
+                        CKeyed{normal.m_Hash, group};
                 }
             },
             m_Threads, 1);
@@ -751,14 +787,21 @@ private:
     static constexpr uint32_t kFirst = 0x80000000u;
     static constexpr size_t kNumberBlock = 65536;
 
-    // A group in its bucket: its normal travels with it, so that comparing two groups reads
-    // no memory outside the bucket.
+    // A group in its bucket. Its normal stays in its range's list: it is read only when two
+    // hashes are equal, which is rare but for equal normals.
     struct CKeyed
     {
-        float m_Normal[3];
         uint32_t m_Hash;
         uint32_t m_Group;
     };
+
+    const float* NormalOf(uint32_t group) const
+    {
+        size_t r = 0;
+        while (group >= m_Bases[r + 1])
+            ++r;
+        return m_Groups[r][group - m_Bases[r]].m_Normal;
+    }
 
     // A table slot of a bucket: a hash and where its group is in the bucket.
     struct CSlot
@@ -794,10 +837,12 @@ private:
                     ++firsts;
                     break;
                 }
-                const CKeyed& first = items[held.m_Place - 1];
-                if (held.m_Hash == item.m_Hash && SameNormal(first.m_Normal, item.m_Normal))
+                if (held.m_Hash != item.m_Hash)
+                    continue;
+                const uint32_t first = items[held.m_Place - 1].m_Group;
+                if (SameNormal(NormalOf(first), NormalOf(item.m_Group)))
                 {
-                    m_Index[item.m_Group] = first.m_Group;
+                    m_Index[item.m_Group] = first;
                     break;
                 }
             }
@@ -1046,18 +1091,28 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         if (current && (current->IsInstanced() || current->GetSize() != int(faceNbr)))
             current = nullptr;
         std::atomic<bool> same{current != nullptr};
+        const unsigned blockNbr = (faceNbr + kFaceBlock - 1) / kFaceBlock;
+        std::vector<uint32_t> blockLow(blockNbr), blockHigh(blockNbr);
         ForBlocks(faceNbr, kFaceBlock, threads,
                   [&](unsigned first, unsigned last)
                   {
                       bool reusable = current && same.load(std::memory_order_relaxed);
+                      uint32_t low = UINT32_MAX, high = 0;
                       for (unsigned f = first; f < last; ++f)
                       {
                           const unsigned count = storage.CountAt(f);
                           const unsigned flags = faces->GetFaceFlags(f);
+                          const int* items = storage.ItemsAt(f);
                           uint8_t skip = 0;
                           if ((flags & kSkippedFaces) || count < 3 ||
-                              !IndexesInRange(storage.ItemsAt(f), count, pointNbr))
+                              !IndexesInRange(items, count, pointNbr))
                               skip = (flags & _FaceInvalid) ? kInvalidFace : 1;
+                          else
+                              for (unsigned k = 0; k < count; ++k)
+                              {
+                                  low = std::min(low, uint32_t(items[k]));
+                                  high = std::max(high, uint32_t(items[k]) + 1);
+                              }
                           skipped[f] = skip;
                           if (reusable)
                           {
@@ -1072,6 +1127,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                       }
                       if (current && !reusable)
                           same.store(false, std::memory_order_relaxed);
+                      blockLow[first / kFaceBlock] = high ? low : 0;
+                      blockHigh[first / kFaceBlock] = high;
                   });
         CNormalFaceList* const reused = same.load() ? current : nullptr;
         // Ranks go straight into a reused list; otherwise into a scratch block laid out like
@@ -1098,10 +1155,12 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         input.m_Points = points;
         input.m_Faces = &storage;
         input.m_FaceSkipped = skipped.Get();
+        input.m_BlockLow = blockLow.data();
+        input.m_BlockHigh = blockHigh.data();
         input.m_CosLimit = std::cos(angle);
         CBlock<uint8_t> breaks(pointNbr);
         std::memset(breaks.Get(), 0, pointNbr);
-        CSmoothing smoothing(input, unsigned(pointNbr), threads);
+        CSmoothing smoothing(input, unsigned(pointNbr), faceNbr, threads);
         smoothing.Smooth(weighting, faceNbr, places, breaks.Get());
         smoothing.FindFirstEqual();
 
