@@ -246,7 +246,8 @@ CReference ReferenceSmoothing(C3DObject& object, float angle, unsigned mode)
 }
 
 // Random points in a box (some repeated, so that some faces have no area) and random
-// polygons of 3 to 6 corners; about one face in ten repeats a corner.
+// polygons of 3 to 6 corners, and a few of 17 to 24; about one face in ten repeats a corner,
+// and every long one does.
 ObjectPtr MakeRandomMesh(unsigned seed, int pointNbr, int faceNbr)
 {
     std::mt19937 random(seed);
@@ -262,7 +263,8 @@ ObjectPtr MakeRandomMesh(unsigned seed, int pointNbr, int faceNbr)
     Faces faces;
     for (int f = 0; f < faceNbr; ++f)
     {
-        const int count = 3 + int(random() % 4);
+        // Now and then a long polygon, whose repeated corners are found another way.
+        const int count = random() % 25 == 0 ? 17 + int(random() % 8) : 3 + int(random() % 4);
         std::vector<int> face;
         while (int(face.size()) < count)
         {
@@ -272,6 +274,8 @@ ObjectPtr MakeRandomMesh(unsigned seed, int pointNbr, int faceNbr)
         }
         if (random() % 10 == 0)
             face[1] = face[0];
+        if (count > 16)
+            face[size_t(count) - 2] = face[3];
         faces.push_back(face);
     }
     return MakeMesh(points, faces);
@@ -587,7 +591,7 @@ TEST(PointNormals, TwoObjectsOnTwoThreadsGiveTheBytesOfOneAfterTheOther)
 // strips far apart with the same exact slope, so that a normal first met in a middle row
 // comes back in a late one. Some cells are two triangles, some quads repeat a corner, and a
 // few faces are excluded.
-ObjectPtr MakeTerrain(int n)
+ObjectPtr MakeTerrain(int n, bool shuffled = false)
 {
     std::vector<V3> points;
     for (int i = 0; i <= n; ++i)
@@ -615,6 +619,8 @@ ObjectPtr MakeTerrain(int n)
             else
                 faces.push_back({p, q, q + 1, p + 1});
         }
+    if (shuffled)
+        std::shuffle(faces.begin(), faces.end(), std::mt19937(7));
     ObjectPtr mesh = MakeMesh(points, faces);
     C3DFaceList& list = *mesh->GetFaceList();
     for (unsigned f = 0; f < unsigned(list.GetSize()); f += 997)
@@ -697,24 +703,26 @@ TEST(PointNormals, SeveralThreadsGiveTheBytesOfOneThread)
             bytes.push_back(HasBreak(mesh, p));
         return bytes;
     };
-    // 261 x 261 points: enough for four ranges of points.
-    ObjectPtr mesh = MakeTerrain(260);
-    ASSERT_TRUE(mesh->SetSmoothAngle(float(Radians(31))));
-    for (unsigned mode : {1u, 2u, 3u, 4u})
-    {
-        SCOPED_TRACE(testing::Message() << "mode " << mode);
-        ASSERT_TRUE(mesh->SetSmoothMode(_NormalSmoothMode(mode)));
-        const std::vector<uint32_t> alone = content(*mesh, 1);
-        ASSERT_FALSE(alone.empty());
-        const CPointNormalChannel& channel = *mesh->GetPointNormalChannel();
-        ExpectDistinctInFirstMetOrder(channel, *mesh->GetFaceList());
-        // The flat terraces share one normal: fewer normals than groups of faces.
-        int breaks = 0;
-        for (int p = 0; p < mesh->GetPointNbr(); ++p)
-            breaks += HasBreak(*mesh, p);
-        EXPECT_GT(breaks, 0);
-        EXPECT_LT(channel.GetNormalVectorList()->GetSize(), mesh->GetPointNbr());
-        for (int threads : {2, 3, 4})
-            EXPECT_EQ(content(*mesh, threads), alone) << threads << " threads";
-    }
+    // 261 x 261 points: enough for four ranges of points. Faces in rows let each range pass
+    // over most of them; shuffled, every block of faces reaches every range.
+    for (bool shuffled : {false, true})
+        for (unsigned mode : {1u, 2u, 3u, 4u})
+        {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << (shuffled ? " shuffled" : ""));
+            ObjectPtr mesh = MakeTerrain(260, shuffled);
+            ASSERT_TRUE(mesh->SetSmoothAngle(float(Radians(31))));
+            ASSERT_TRUE(mesh->SetSmoothMode(_NormalSmoothMode(mode)));
+            const std::vector<uint32_t> alone = content(*mesh, 1);
+            ASSERT_FALSE(alone.empty());
+            const CPointNormalChannel& channel = *mesh->GetPointNormalChannel();
+            ExpectDistinctInFirstMetOrder(channel, *mesh->GetFaceList());
+            // The flat terraces share one normal: fewer normals than groups of faces.
+            int breaks = 0;
+            for (int p = 0; p < mesh->GetPointNbr(); ++p)
+                breaks += HasBreak(*mesh, p);
+            EXPECT_GT(breaks, 0);
+            EXPECT_LT(channel.GetNormalVectorList()->GetSize(), mesh->GetPointNbr());
+            for (int threads : {2, 3, 4})
+                EXPECT_EQ(content(*mesh, threads), alone) << threads << " threads";
+        }
 }
