@@ -243,8 +243,11 @@ struct CMoreGroup
     uint32_t m_Next; ///< place + 1 of the point's next group, 0 for none
 };
 
-// Where the corners of each face are, in a face storage's layout: the storage's own records,
-// or a scratch block laid out like them.
+// Overflowing ranks of a scratch of byte ranks: a corner's place and its rank.
+using COverflow = std::vector<std::pair<uint64_t, uint32_t>>;
+
+// The corners of each face in a face storage's own records, written with ranks and then
+// normal indices in place.
 struct CCornerPlaces
 {
     uint8_t* m_Base = nullptr;
@@ -252,6 +255,54 @@ struct CCornerPlaces
     int* At(unsigned face) const
     {
         return reinterpret_cast<int*>(m_Base + m_Offsets[face] + CFaceStorage::kHeaderBytes);
+    }
+    void Put(int* corners, unsigned, unsigned k, uint32_t rank, COverflow&) const
+    {
+        corners[k] = int(rank);
+    }
+    void Repeat(int* corners, unsigned, unsigned k, unsigned first, COverflow&) const
+    {
+        corners[k] = corners[first];
+    }
+};
+
+// A byte per corner, at the corners' places in a face storage's layout counted in items: a
+// quarter of the storage. A rank of 255 and more is written 255, with the rank itself in the
+// range's overflow list (a point with that many groups is rare).
+struct CRankBytes
+{
+    static constexpr uint8_t kOverflow = 255;
+    uint8_t* m_Base = nullptr;
+    const uint64_t* m_Offsets = nullptr;
+    static uint64_t PlaceOf(uint64_t offset)
+    {
+        return (offset + CFaceStorage::kHeaderBytes) / sizeof(int);
+    }
+    uint8_t* At(unsigned face) const { return m_Base + PlaceOf(m_Offsets[face]); }
+    void Put(uint8_t* corners, unsigned face, unsigned k, uint32_t rank, COverflow& overflow) const
+    {
+        if (rank < kOverflow)
+        {
+            corners[k] = uint8_t(rank);
+            return;
+        }
+        corners[k] = kOverflow;
+        overflow.emplace_back(PlaceOf(m_Offsets[face]) + k, rank);
+    }
+    void Repeat(uint8_t* corners, unsigned face, unsigned k, unsigned first,
+                COverflow& overflow) const
+    {
+        corners[k] = corners[first];
+        if (corners[k] != kOverflow)
+            return;
+        // The first corner's rank went in moments ago: it is near the end.
+        const uint64_t place = PlaceOf(m_Offsets[face]) + first;
+        for (size_t i = overflow.size(); i-- > 0;)
+            if (overflow[i].first == place)
+            {
+                overflow.emplace_back(place - first + k, overflow[i].second);
+                return;
+            }
     }
 };
 
@@ -416,9 +467,9 @@ void FirstCorners(const int* items, unsigned count, std::vector<unsigned>& first
 // an earlier group and its sum adds its faces in face order. A point repeated in a face adds
 // the face once, at its first corner; its other corners take the same rank. Ranges may run
 // at once: a corner belongs to one point, so two ranges never write the same place.
-template <CWeighting W>
-void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& range,
-                 const CCornerPlaces& out)
+template <CWeighting W, class OUT>
+void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& range, const OUT& out,
+                 COverflow& overflow)
 {
     std::vector<unsigned> firsts;
     std::vector<uint64_t> sorted;
@@ -465,7 +516,7 @@ void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& rang
         const bool longFace = count > kShortFace;
         if (longFace)
             FirstCorners(items, count, firsts, sorted);
-        int* target = out.At(f);
+        auto* target = out.At(f);
         for (; k < count; ++k)
         {
             const unsigned p = unsigned(items[k]);
@@ -483,7 +534,7 @@ void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& rang
                     }
             if (first != k)
             {
-                target[k] = target[first];
+                out.Repeat(target, f, k, first, overflow);
                 continue;
             }
             float e1[3] = {0, 0, 0}, e2[3] = {0, 0, 0};
@@ -499,27 +550,28 @@ void StreamFaces(const CSmoothingInput& in, unsigned faceNbr, CRangeGroups& rang
             }
             float contribution[3] = {0, 0, 0};
             zan_detail::AddWeighted<W>(unit, raw, e1, e2, contribution);
-            target[k] = int(range.Join(p, unit, contribution, cosLimit));
+            out.Put(target, f, k, range.Join(p, unit, contribution, cosLimit), overflow);
         }
     }
 }
 
+template <class OUT>
 void StreamRange(CWeighting weighting, const CSmoothingInput& in, unsigned faceNbr,
-                 CRangeGroups& range, const CCornerPlaces& out)
+                 CRangeGroups& range, const OUT& out, COverflow& overflow)
 {
     switch (weighting)
     {
     case CWeighting::Unweighted:
-        StreamFaces<CWeighting::Unweighted>(in, faceNbr, range, out);
+        StreamFaces<CWeighting::Unweighted>(in, faceNbr, range, out, overflow);
         break;
     case CWeighting::Area:
-        StreamFaces<CWeighting::Area>(in, faceNbr, range, out);
+        StreamFaces<CWeighting::Area>(in, faceNbr, range, out, overflow);
         break;
     case CWeighting::EdgeLength:
-        StreamFaces<CWeighting::EdgeLength>(in, faceNbr, range, out);
+        StreamFaces<CWeighting::EdgeLength>(in, faceNbr, range, out, overflow);
         break;
     case CWeighting::Angle:
-        StreamFaces<CWeighting::Angle>(in, faceNbr, range, out);
+        StreamFaces<CWeighting::Angle>(in, faceNbr, range, out, overflow);
         break;
     }
 }
@@ -598,18 +650,23 @@ public:
 
     /// \brief Groups every point's faces: writes each corner's rank among its point's groups
     ///        at its place in \p out and marks breaks.
-    void Smooth(CWeighting weighting, unsigned faceNbr, const CCornerPlaces& out, uint8_t* breaks)
+    template <class OUT>
+    void Smooth(CWeighting weighting, unsigned faceNbr, const OUT& out, uint8_t* breaks)
     {
         m_Firsts.Resize(m_Bounds.back());
+        std::vector<COverflow> overflows(m_Groups.size());
         ZanParallelFor(
             int(m_Groups.size()),
             [&](int r)
             {
                 CRangeGroups range(m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1]);
-                StreamRange(weighting, m_In, faceNbr, range, out);
+                StreamRange(weighting, m_In, faceNbr, range, out, overflows[size_t(r)]);
                 range.Finish(m_Groups[size_t(r)], m_Firsts.Get(), breaks);
             },
             m_Threads, 1);
+        for (COverflow& overflow : overflows)
+            m_Overflow.insert(m_Overflow.end(), overflow.begin(), overflow.end());
+        std::sort(m_Overflow.begin(), m_Overflow.end());
         m_Bases.assign(m_Groups.size() + 1, 0);
         for (size_t r = 0; r < m_Groups.size(); ++r)
             m_Bases[r + 1] = m_Bases[r] + m_Groups[r].GetCount();
@@ -718,10 +775,44 @@ public:
         }
     }
 
+    /// \brief Writes the normal indices of the corners of the smoothed faces among
+    ///        [first, last) into \p to, from the byte ranks that Smooth wrote at \p ranks.
+    void NumberCorners(const CRankBytes& ranks, CFaceStorage& to, unsigned first,
+                       unsigned last) const
+    {
+        const uint32_t* index = m_Index.Get();
+        const uint32_t* firsts = m_Firsts.Get();
+        const uint64_t total = m_Bases.back();
+        for (unsigned f = first; f < last; ++f)
+        {
+            if (m_In.m_FaceSkipped[f])
+                continue;
+            const unsigned count = m_In.m_Faces->CountAt(f);
+            const int* items = m_In.m_Faces->ItemsAt(f);
+            const uint8_t* bytes = ranks.At(f);
+            int* corners = to.ItemsAt(f);
+            for (unsigned k = 0; k < count; ++k)
+            {
+                uint32_t rank = bytes[k];
+                if (rank == CRankBytes::kOverflow)
+                {
+                    const uint64_t place = CRankBytes::PlaceOf(ranks.m_Offsets[f]) + k;
+                    const auto found = std::lower_bound(m_Overflow.begin(), m_Overflow.end(),
+                                                        std::make_pair(place, uint32_t(0)));
+                    rank = found != m_Overflow.end() && found->first == place ? found->second
+                                                                              : UINT32_MAX;
+                }
+                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + rank;
+                corners[k] = group < total ? int(index[group] & ~kFirst) : 0;
+            }
+        }
+    }
+
     void Release()
     {
         m_Index.Reset();
         m_Firsts.Reset();
+        COverflow().swap(m_Overflow);
     }
 
     /// \brief Finds each group's first equal group, and so how many normals are distinct.
@@ -858,6 +949,7 @@ private:
     std::vector<uint64_t> m_Bases;    ///< global number of each range's first group
     CBlock<uint32_t> m_Index;         ///< first equal group, then normal index, per group
     CBlock<uint32_t> m_Firsts;        ///< each point's first group
+    COverflow m_Overflow;             ///< ranks of 255 and more of byte ranks, by place
     size_t m_NormalNbr = 0;
 };
 
@@ -1131,11 +1223,11 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
                       blockHigh[first / kFaceBlock] = high;
                   });
         CNormalFaceList* const reused = same.load() ? current : nullptr;
-        // Ranks go straight into a reused list; otherwise into a scratch block laid out like
-        // the faces, and the new list is made once the groups are numbered, which keeps the
-        // peak memory down.
+        // Ranks go straight into a reused list; otherwise into a scratch byte per corner, and
+        // the new list is made once the groups are numbered, which keeps the peak memory down.
         CBlock<uint8_t> scratch;
         CCornerPlaces places;
+        CRankBytes ranks;
         if (reused)
         {
             const CFaceStorage& held = reused->GetStorage();
@@ -1146,9 +1238,9 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         }
         else
         {
-            scratch.Resize(size_t(storage.GetUsedBytes()));
-            places.m_Base = scratch.Get();
-            places.m_Offsets = storage.GetOffsets().GetData();
+            scratch.Resize(size_t(storage.GetUsedBytes() / sizeof(int)));
+            ranks.m_Base = scratch.Get();
+            ranks.m_Offsets = storage.GetOffsets().GetData();
         }
 
         CSmoothingInput input;
@@ -1161,7 +1253,10 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         CBlock<uint8_t> breaks(pointNbr);
         std::memset(breaks.Get(), 0, pointNbr);
         CSmoothing smoothing(input, unsigned(pointNbr), faceNbr, threads);
-        smoothing.Smooth(weighting, faceNbr, places, breaks.Get());
+        if (reused)
+            smoothing.Smooth(weighting, faceNbr, places, breaks.Get());
+        else
+            smoothing.Smooth(weighting, faceNbr, ranks, breaks.Get());
         smoothing.FindFirstEqual();
 
         C3DVectorList* vectors = GetNormalVectorList();
@@ -1176,11 +1271,6 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         CPointView<C3DTVector<float>> out = vectors->GetPointView();
         smoothing.Number(out);
 
-        ForBlocks(faceNbr, kFaceBlock, threads,
-                  [&](unsigned first, unsigned last)
-                  { smoothing.NumberCorners(places, first, last); });
-        smoothing.Release();
-
         CHeld<CNormalFaceList> made;
         if (reused)
         {
@@ -1189,6 +1279,7 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             ForBlocks(faceNbr, kFaceBlock, threads,
                       [&](unsigned first, unsigned last)
                       {
+                          smoothing.NumberCorners(places, first, last);
                           for (unsigned f = first; f < last; ++f)
                               if (skipped[f])
                                   std::fill_n(held.ItemsAt(f), held.CountAt(f), 0);
@@ -1196,8 +1287,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         }
         else
         {
-            // Made last, when only the normals and the scratch indices are left, so that the
-            // peak memory is as low as the kept lists allow.
+            // Made last, when only the normals and the numbering are left, so that the peak
+            // memory is as low as the kept lists allow.
             made.reset(new CNormalFaceList);
             {
                 CBlock<unsigned> counts(faceNbr);
@@ -1218,15 +1309,11 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             CFaceStorage& normalStorage = GetWritableStorage(*made);
             ForBlocks(faceNbr, kFaceBlock, threads,
                       [&](unsigned first, unsigned last)
-                      {
-                          for (unsigned f = first; f < last; ++f)
-                              if (!skipped[f])
-                                  std::memcpy(normalStorage.ItemsAt(f), places.At(f),
-                                              storage.CountAt(f) * sizeof(int));
-                      });
+                      { smoothing.NumberCorners(ranks, normalStorage, first, last); });
             scratch.Reset();
             made->FreeExtra();
         }
+        smoothing.Release();
         skipped.Reset();
 
         // Everything is built: only now do the geometry's flags and the channel's lists change

@@ -473,6 +473,49 @@ TEST(PointNormals, ModeZeroFollowsTheSceneAndUnknownModesWeighByArea)
 
 // ------------------------------------------------------------------ against the reference
 
+// A point in hundreds of faces of distinct normals has as many groups at a zero angle: more
+// than a byte can count. The last face is a long polygon through that point twice.
+TEST(PointNormals, APointOfHundredsOfGroupsMatchesTheReference)
+{
+    std::vector<V3> points = {{0, 0, 0}};
+    Faces faces;
+    const int rim = 300;
+    for (int i = 0; i <= rim; ++i)
+    {
+        const double angle = 2 * M_PI * i / (rim + 1);
+        points.push_back({std::cos(angle), std::sin(angle), 0.3 * std::sin(7 * angle)});
+    }
+    for (int i = 1; i <= rim; ++i)
+        faces.push_back({0, i, i + 1});
+    std::vector<int> polygon = {0};
+    for (int side = 0; side < 2; ++side)
+    {
+        for (int k = 0; k < 8; ++k)
+        {
+            polygon.push_back(int(points.size()));
+            points.push_back({3.0 + k, 2.0 * side + 0.1 * k, 0.05 * k * k});
+        }
+        if (side == 0)
+            polygon.push_back(0);
+    }
+    faces.push_back(polygon);
+    ObjectPtr mesh = MakeMesh(points, faces);
+    ASSERT_TRUE(mesh->SetSmoothAngle(0.0f));
+    // The first computation makes the channel's lists; the second rewrites them in place.
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        SCOPED_TRACE(testing::Message() << "pass " << pass);
+        mesh->Invalidate(_InvalidatePoints, true);
+        const CPointNormalChannel* channel = mesh->GetPointNormalChannel();
+        ASSERT_NE(channel, nullptr);
+        const CReference reference = ReferenceSmoothing(*mesh, 0.0f, 2);
+        EXPECT_GT(IndexesAt(*channel, *mesh->GetFaceList(), 0).back(), 255);
+        for (unsigned f = 0; f < unsigned(faces.size()); ++f)
+            for (size_t k = 0; k < reference.m_Corners[f].size(); ++k)
+                ExpectNear(NormalAt(*channel, f, int(k)), reference.m_Corners[f][k], 1e-5);
+    }
+}
+
 TEST(PointNormals, EveryWeightingMatchesTheReferenceOnRandomMeshes)
 {
     for (unsigned mode : {1u, 2u, 3u, 4u})
