@@ -5,7 +5,7 @@
 //
 // What is timed:
 // - ours: CPointNormalChannel::InitNormals through C3DGeomObject::GetPointNormalChannel, area
-//   weighted: face normals, the point-to-face graph, grouping and the distinct-normal table.
+//   weighted: face normals, grouping of each point's faces and the distinct-normal table.
 // - Assimp: Importer::ApplyPostProcessing(aiProcess_GenSmoothNormals) with
 //   AI_CONFIG_PP_GSN_MAX_SMOOTHING_ANGLE = 31 on a scene built in memory (handed over by a
 //   small loader registered for the purpose). Angle-limited smoothing in Assimp needs the

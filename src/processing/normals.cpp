@@ -8,12 +8,15 @@
 // joining the group when its normal lies within the angle of the seed's; the other faces
 // start later groups, and the point is marked as a normal break.
 //
-// The bulk pass reads raw arrays only: the positions at their stride, the face records, and
-// the point-to-face graph's records. Each face's unit (and, for the weightings that read it,
-// unnormalised) normal is computed once, in parallel; each point's faces are gathered into a
-// small scratch table (contribution and unit normal per face) before they are grouped, so
-// that a face's contribution at a corner is computed once whatever the grouping. Consecutive
-// point ranges are grouped on several threads, each group recording its normalised sum.
+// The bulk pass needs no point-to-face graph: the faces stream by in order past the points of
+// a range, and each corner joins one of its point's groups at once. A point keeps its groups
+// (seed normal and running sum) in a table of the range, the first in place and later ones
+// chained in a pool. Because faces come in increasing order, each point meets its faces in
+// the order a walk of its faces would, so the seed rule and the order of the sums are those
+// of that walk. Each corner's rank among its point's groups goes into the normal face list
+// itself when the channel's list can be rewritten in place, else into a byte per corner.
+// Ranges of points run on several threads, several ranges per thread handed out as threads
+// come free; a range passes over the blocks of faces whose points cannot be its own.
 //
 // Distinct normals are stored once, numbered in the order they are first met (points in
 // order, groups in order around each point), whatever the number of threads. Rather than

@@ -177,11 +177,14 @@ public:
     /// 1e-15 is kept as it is) and stored once: equal normals share one vector, numbered in
     /// the order they are first met. Geometry faces with _FaceInvalid give normal faces with
     /// flags 1 and 2 and no corners; faces below three corners get _FaceInvalid and zeros.
-    /// Writes "CPointNormalChannel::InitNormals time %d ms" to the log.
+    /// When nothing else holds the channel's lists and every face kept its corner count and
+    /// flags, the lists are rewritten in place (their addresses stay); otherwise new lists
+    /// replace them. Writes "CPointNormalChannel::InitNormals time %d ms" to the log.
     /// \return true when the normals are up to date (also when there was nothing to do);
     ///         false, with the channel and the geometry's flags untouched, for a NaN angle, a
-    ///         point with a non-finite coordinate, a context without a C3DPointList, or a
-    ///         memory shortage.
+    ///         point with a non-finite coordinate or a context without a C3DPointList; false
+    ///         for a memory shortage, after which a channel that was being rewritten in place
+    ///         is marked _ChannelInvalid and recomputed on the next request.
     bool InitNormals(const CGeomInfo* geom, float angle);
 
     /// \brief Records which specified normals GetSmoothNormalByCorner prefers (null: none)
