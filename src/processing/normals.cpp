@@ -756,31 +756,11 @@ public:
             groups.Release();
     }
 
-    /// \brief Turns the ranks that Smooth wrote at \p places into the normal indices of the
-    ///        corners of the smoothed faces among [first, last).
-    void NumberCorners(const CCornerPlaces& places, unsigned first, unsigned last) const
-    {
-        const uint32_t* index = m_Index.Get();
-        const uint32_t* firsts = m_Firsts.Get();
-        const uint64_t total = m_Bases.back();
-        for (unsigned f = first; f < last; ++f)
-        {
-            if (m_In.m_FaceSkipped[f])
-                continue;
-            const unsigned count = m_In.m_Faces->CountAt(f);
-            const int* items = m_In.m_Faces->ItemsAt(f);
-            int* corners = places.At(f);
-            for (unsigned k = 0; k < count; ++k)
-            {
-                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + uint32_t(corners[k]);
-                corners[k] = group < total ? int(index[group] & ~kFirst) : 0;
-            }
-        }
-    }
-
     /// \brief Writes the normal indices of the corners of the smoothed faces among
-    ///        [first, last) into \p to, from the byte ranks that Smooth wrote at \p ranks.
-    void NumberCorners(const CRankBytes& ranks, CFaceStorage& to, unsigned first,
+    ///        [first, last) at \p target(face), from the ranks that Smooth wrote at \p ranks
+    ///        (which may be the same places).
+    template <class RANKS, class TARGET>
+    void NumberCorners(const RANKS& ranks, const TARGET& target, unsigned first,
                        unsigned last) const
     {
         const uint32_t* index = m_Index.Get();
@@ -792,20 +772,10 @@ public:
                 continue;
             const unsigned count = m_In.m_Faces->CountAt(f);
             const int* items = m_In.m_Faces->ItemsAt(f);
-            const uint8_t* bytes = ranks.At(f);
-            int* corners = to.ItemsAt(f);
+            int* corners = target(f);
             for (unsigned k = 0; k < count; ++k)
             {
-                uint32_t rank = bytes[k];
-                if (rank == CRankBytes::kOverflow)
-                {
-                    const uint64_t place = CRankBytes::PlaceOf(ranks.m_Offsets[f]) + k;
-                    const auto found = std::lower_bound(m_Overflow.begin(), m_Overflow.end(),
-                                                        std::make_pair(place, uint32_t(0)));
-                    rank = found != m_Overflow.end() && found->first == place ? found->second
-                                                                              : UINT32_MAX;
-                }
-                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + rank;
+                const uint64_t group = uint64_t(firsts[unsigned(items[k])]) + RankOf(ranks, f, k);
                 corners[k] = group < total ? int(index[group] & ~kFirst) : 0;
             }
         }
@@ -877,6 +847,21 @@ public:
     }
 
 private:
+    static uint32_t RankOf(const CCornerPlaces& places, unsigned face, unsigned k)
+    {
+        return uint32_t(places.At(face)[k]);
+    }
+    uint32_t RankOf(const CRankBytes& ranks, unsigned face, unsigned k) const
+    {
+        const uint8_t rank = ranks.At(face)[k];
+        if (rank != CRankBytes::kOverflow)
+            return rank;
+        const uint64_t place = CRankBytes::PlaceOf(ranks.m_Offsets[face]) + k;
+        const auto found = std::lower_bound(m_Overflow.begin(), m_Overflow.end(),
+                                            std::make_pair(place, uint32_t(0)));
+        return found != m_Overflow.end() && found->first == place ? found->second : UINT32_MAX;
+    }
+
     // Marks the groups that are the first of their normal once they are numbered.
     static constexpr uint32_t kFirst = 0x80000000u;
     static constexpr size_t kNumberBlock = 65536;
@@ -1282,7 +1267,8 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             ForBlocks(faceNbr, kFaceBlock, threads,
                       [&](unsigned first, unsigned last)
                       {
-                          smoothing.NumberCorners(places, first, last);
+                          smoothing.NumberCorners(
+                              places, [&](unsigned f) { return places.At(f); }, first, last);
                           for (unsigned f = first; f < last; ++f)
                               if (skipped[f])
                                   std::fill_n(held.ItemsAt(f), held.CountAt(f), 0);
@@ -1312,7 +1298,11 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
             CFaceStorage& normalStorage = GetWritableStorage(*made);
             ForBlocks(faceNbr, kFaceBlock, threads,
                       [&](unsigned first, unsigned last)
-                      { smoothing.NumberCorners(ranks, normalStorage, first, last); });
+                      {
+                          smoothing.NumberCorners(
+                              ranks, [&](unsigned f) { return normalStorage.ItemsAt(f); }, first,
+                              last);
+                      });
             scratch.Reset();
             made->FreeExtra();
         }
