@@ -47,6 +47,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -333,16 +334,31 @@ constexpr unsigned kShortFace = 16;
 class CRangeGroups
 {
 public:
-    CRangeGroups(unsigned begin, unsigned end) : m_Begin(begin), m_Span(end - begin)
+    /// \brief Tables for ranges of up to \p most points. A worker keeps its tables from range
+    ///        to range, so that ranges handed out one after the other neither map nor unmap
+    ///        memory (which would stall the other workers' page faults).
+    explicit CRangeGroups(unsigned most) : m_Most(std::max(most, 1u))
     {
-        void* block = ZanAllocateZeroedBlock(std::max<size_t>(m_Span, 1) * sizeof(CPointGroups));
+        void* block = ZanAllocateZeroedBlock(size_t(m_Most) * sizeof(CPointGroups));
         if (!block)
             throw std::bad_alloc();
         m_Points = static_cast<CPointGroups*>(block);
-        m_MoreCapacity = std::max<size_t>(m_Span / 4, 64);
+        // Room for a second group at every point: untouched room costs address space only.
+        m_MoreCapacity = m_Most;
         m_More.Resize(m_MoreCapacity);
     }
-    ~CRangeGroups() { ZanFreeBlock(m_Points, std::max<size_t>(m_Span, 1) * sizeof(CPointGroups)); }
+    ~CRangeGroups() { ZanFreeBlock(m_Points, size_t(m_Most) * sizeof(CPointGroups)); }
+
+    /// \brief Starts on the points [begin, end), at most the tables' size, with no group.
+    void Start(unsigned begin, unsigned end)
+    {
+        m_Begin = begin;
+        m_Span = end - begin;
+        if (m_Used)
+            std::memset(static_cast<void*>(m_Points), 0, size_t(m_Span) * sizeof(CPointGroups));
+        m_Used = true;
+        m_MoreNbr = 0;
+    }
     CRangeGroups(const CRangeGroups&) = delete;
     CRangeGroups& operator=(const CRangeGroups&) = delete;
 
@@ -440,7 +456,9 @@ private:
         groups.Add(normal);
     }
 
-    unsigned m_Begin, m_Span;
+    unsigned m_Most;
+    unsigned m_Begin = 0, m_Span = 0;
+    bool m_Used = false;              ///< the points' table was written since it was mapped
     CPointGroups* m_Points = nullptr; ///< zeroed: no group yet
     CBlock<CMoreGroup> m_More;
     size_t m_MoreNbr = 0, m_MoreCapacity = 0;
@@ -646,9 +664,11 @@ public:
         const size_t expected = size_t(pointNbr) * 5 / 4;
         while (m_Bits < 16 && (expected >> m_Bits) > kBucketGroups)
             ++m_Bits;
+        // Room for two groups a point, so that lists seldom grow while other ranges run:
+        // untouched room costs address space only.
         m_Groups.reserve(ranges);
         for (unsigned r = 0; r < ranges; ++r)
-            m_Groups.emplace_back(size_t(m_Bounds[r + 1] - m_Bounds[r]) * 5 / 4, m_Bits);
+            m_Groups.emplace_back(size_t(m_Bounds[r + 1] - m_Bounds[r]) * 2, m_Bits);
     }
 
     /// \brief Groups every point's faces: writes each corner's rank among its point's groups
@@ -658,13 +678,31 @@ public:
     {
         m_Firsts.Resize(m_Bounds.back());
         std::vector<COverflow> overflows(m_Groups.size());
+        unsigned most = 0;
+        for (size_t r = 0; r + 1 < m_Bounds.size(); ++r)
+            most = std::max(most, m_Bounds[r + 1] - m_Bounds[r]);
+        std::mutex lock;
+        std::vector<std::unique_ptr<CRangeGroups>> spare; // tables of workers between ranges
         ZanParallelFor(
             int(m_Groups.size()),
             [&](int r)
             {
-                CRangeGroups range(m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1]);
-                StreamRange(weighting, m_In, faceNbr, range, out, overflows[size_t(r)]);
-                range.Finish(m_Groups[size_t(r)], m_Firsts.Get(), breaks);
+                std::unique_ptr<CRangeGroups> range;
+                {
+                    std::lock_guard<std::mutex> hold(lock);
+                    if (!spare.empty())
+                    {
+                        range = std::move(spare.back());
+                        spare.pop_back();
+                    }
+                }
+                if (!range)
+                    range = std::make_unique<CRangeGroups>(most);
+                range->Start(m_Bounds[size_t(r)], m_Bounds[size_t(r) + 1]);
+                StreamRange(weighting, m_In, faceNbr, *range, out, overflows[size_t(r)]);
+                range->Finish(m_Groups[size_t(r)], m_Firsts.Get(), breaks);
+                std::lock_guard<std::mutex> hold(lock);
+                spare.push_back(std::move(range));
             },
             m_Threads, 1);
         for (COverflow& overflow : overflows)
