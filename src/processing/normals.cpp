@@ -1350,8 +1350,11 @@ bool CPointNormalChannel::InitNormals(const CGeomInfo* geom, float angle)
         // Everything is built: only now do the geometry's flags and the channel's lists change
         // (a reused normal face list was written in place, with the channel marked invalid).
         CPointView<C3DTPoint<float>> flags = positions->GetPointView();
+        // Only the points whose mark changes are written: a recomputation after an edit
+        // leaves most marks as they were, and their memory clean.
         for (size_t p = 0; p < pointNbr; ++p)
-            flags[p].SetFlags(_PointNormalBreak, breaks[p] != 0);
+            if (flags[p].IsOneFlagSet(_PointNormalBreak) != (breaks[p] != 0))
+                flags[p].SetFlags(_PointNormalBreak, breaks[p] != 0);
         if (made || madeVectors)
             AdoptLists(madeVectors ? madeVectors.release() : vectors,
                        made ? made.release() : reused);
