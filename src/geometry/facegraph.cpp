@@ -121,6 +121,23 @@ int FindSide(const int* items, unsigned count, int a, int b)
     }
     return -1;
 }
+
+// A point-to-face graph of one record per count, each with room for that many faces and none
+// written yet; null when the memory cannot be had.
+std::unique_ptr<CFaceStorage> EmptyRecords(const std::vector<unsigned>& counts)
+{
+    auto built = std::make_unique<CFaceStorage>();
+    uint64_t bytes = 0;
+    for (unsigned c : counts)
+        bytes += CFaceStorage::RecordBytes(c);
+    const unsigned records = unsigned(counts.size());
+    if (!built->Reserve(records, bytes))
+        return nullptr;
+    zan_detail::AdviseHugePages(built->GetBuffer(), size_t(built->GetBufferSize()));
+    if (!built->AddRecords(nullptr, counts.data(), records))
+        return nullptr;
+    return built;
+}
 } // namespace
 
 // ---------------------------------------------------------------- building
@@ -187,14 +204,8 @@ bool CFaceList::BuildPointToFaceGraph(const CGeomInfo* geom,
         if (overflow)
             return false;
 
-        auto built = std::make_unique<CFaceStorage>();
-        uint64_t bytes = 0;
-        for (unsigned c : counts)
-            bytes += CFaceStorage::RecordBytes(c);
-        if (!built->Reserve(unsigned(pointCount), bytes))
-            return false;
-        zan_detail::AdviseHugePages(built->GetBuffer(), size_t(built->GetBufferSize()));
-        if (!built->AddRecords(nullptr, counts.data(), unsigned(pointCount)))
+        std::unique_ptr<CFaceStorage> built = EmptyRecords(counts);
+        if (!built)
             return false;
         for (unsigned f = faceCount; f-- > 0;)
         {
@@ -261,14 +272,8 @@ bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount
     if (overflow)
         return false;
 
-    auto built = std::make_unique<CFaceStorage>();
-    uint64_t bytes = 0;
-    for (unsigned c : counts)
-        bytes += CFaceStorage::RecordBytes(c);
-    if (!built->Reserve(pointCount, bytes))
-        return false;
-    zan_detail::AdviseHugePages(built->GetBuffer(), size_t(built->GetBufferSize()));
-    if (!built->AddRecords(nullptr, counts.data(), pointCount))
+    std::unique_ptr<CFaceStorage> built = EmptyRecords(counts);
+    if (!built)
         return false;
     std::vector<unsigned>().swap(counts);
     // Parts write other places of the same records: no two write the same item.
@@ -278,8 +283,8 @@ bool CFaceList::BuildPointToFaceGraphInParts(unsigned parts, unsigned pointCount
         [&](int part)
         {
             std::vector<unsigned>& at = starts[size_t(part)];
-            forPartPoints(unsigned(part), [&](unsigned p, unsigned f)
-                          { records.ItemsAt(p)[at[p]++] = int(f); });
+            forPartPoints(unsigned(part),
+                          [&](unsigned p, unsigned f) { records.ItemsAt(p)[at[p]++] = int(f); });
         },
         int(parts), 1);
     graph = std::move(built);
